@@ -1,0 +1,9 @@
+#pragma once
+
+namespace run {
+
+// Headless mode on the calling thread, until a console stop event. Returns 0 after an orderly
+// stop, 1 when the bridge did not start or stopped on an error, 2 on a configuration error.
+int run_headless();
+
+}  // namespace run

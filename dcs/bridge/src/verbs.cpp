@@ -1,0 +1,48 @@
+#include "dcs/bridge/src/verbs.hpp"
+
+#include "core/base/src/log.hpp"
+#include "dcs/bridge/src/autostart.hpp"
+#include "dcs/bridge/src/config.hpp"
+#include "dcs/bridge/src/output.hpp"
+
+namespace cli {
+namespace {
+
+int not_available(std::string_view what) {
+  base::log(base::Level::error, std::string(what) + " is not available in this build yet");
+  return 1;
+}
+
+}  // namespace
+
+int check_verb() { return not_available("check"); }
+
+int install_verb(const InstallArgs&) { return not_available("install"); }
+
+int remove_verb() { return not_available("remove"); }
+
+int start_with_windows_verb(bool on) {
+  std::expected<bridge::Autostart, bridge::OsError> autostart = bridge::Autostart::for_this_program();
+  if (!autostart) {
+    base::log(base::Level::error, "cannot find this program's path: " + autostart.error().text);
+    return 1;
+  }
+  if (std::expected<void, bridge::OsError> set = autostart->set(on); !set) {
+    base::log(base::Level::error, "cannot change Start with Windows: " + set.error().text);
+    return 1;
+  }
+  bridge::print_line(on ? "Tolvaro DCS Bridge will start with Windows"
+                        : "Tolvaro DCS Bridge will not start with Windows");
+  return 0;
+}
+
+int quit_verb() {
+  std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env();
+  if (!config) {
+    base::log(base::Level::error, config.error().text());
+    return 2;
+  }
+  return not_available("quit");
+}
+
+}  // namespace cli

@@ -1,0 +1,145 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <thread>
+
+#include "dcs/bridge/tests/program_runner.hpp"
+
+namespace bridge::testing {
+namespace {
+
+class Handle {
+ public:
+  Handle() = default;
+  ~Handle() { close(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE* out() { return &handle_; }
+  HANDLE get() const { return handle_; }
+  void close() {
+    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// Quotes one argument the way the C runtime splits a command line: backslashes are literal unless
+// they precede a double quote.
+void append_argument(std::wstring& line, const std::wstring& arg) {
+  line.push_back(L' ');
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
+    line += arg;
+    return;
+  }
+  line.push_back(L'"');
+  std::size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') line.append(backslashes * 2 + 1, L'\\');
+    else line.append(backslashes, L'\\');
+    backslashes = 0;
+    line.push_back(c);
+  }
+  line.append(backslashes * 2, L'\\');
+  line.push_back(L'"');
+}
+
+std::wstring upper(std::wstring_view text) {
+  std::wstring out(text);
+  for (wchar_t& c : out)
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  return out;
+}
+
+std::wstring name_of(const std::wstring& entry) {
+  // Entries such as "=C:=C:\dir" start with their equals sign.
+  std::size_t eq = entry.find(L'=', 1);
+  return upper(entry.substr(0, eq));
+}
+
+std::vector<std::wstring> environment_entries(const std::vector<EnvVar>& env) {
+  std::vector<std::wstring> entries;
+  wchar_t* block = GetEnvironmentStringsW();
+  for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) {
+    std::wstring entry(p);
+    std::wstring name = name_of(entry);
+    if (name.starts_with(L"TOLVARO_DCS_") || name == L"BRIDGE_ALLOWED_ORIGINS") continue;
+    entries.push_back(entry);
+  }
+  FreeEnvironmentStringsW(block);
+  for (const auto& [name, value] : env) entries.push_back(to_os(name) + L"=" + value);
+  // Windows expects the block sorted by name, without regard to case.
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const std::wstring& a, const std::wstring& b) { return name_of(a) < name_of(b); });
+  return entries;
+}
+
+void read_all(HANDLE pipe, std::string& into) {
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) into.append(buffer, read);
+}
+
+}  // namespace
+
+OsString bridge_program_path() {
+  wchar_t path[4096];
+  DWORD length = GetModuleFileNameW(nullptr, path, 4096);
+  std::wstring own(path, length);
+  return own.substr(0, own.find_last_of(L'\\') + 1) + L"TolvaroDcsBridge.exe";
+}
+
+ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env) {
+  const std::wstring path = bridge_program_path();
+  std::wstring line = L"\"" + path + L"\"";
+  for (const OsString& a : args) append_argument(line, a);
+
+  std::wstring block;
+  for (const std::wstring& entry : environment_entries(env)) {
+    block += entry;
+    block.push_back(L'\0');
+  }
+  block.push_back(L'\0');
+
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  Handle out_read, out_write, err_read, err_write;
+  if (!CreatePipe(out_read.out(), out_write.out(), &inherit, 0) ||
+      !CreatePipe(err_read.out(), err_write.out(), &inherit, 0))
+    throw std::runtime_error("CreatePipe");
+  SetHandleInformation(out_read.get(), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_read.get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = out_write.get();
+  startup.hStdError = err_write.get();
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+                      nullptr, &startup, &process))
+    throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
+  Handle process_handle, thread_handle;
+  *process_handle.out() = process.hProcess;
+  *thread_handle.out() = process.hThread;
+  out_write.close();
+  err_write.close();
+
+  ProgramResult result;
+  std::thread err_reader([&] { read_all(err_read.get(), result.err); });
+  read_all(out_read.get(), result.out);
+  err_reader.join();
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  result.exit_code = static_cast<int>(code);
+  return result;
+}
+
+}  // namespace bridge::testing
