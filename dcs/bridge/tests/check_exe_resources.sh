@@ -7,13 +7,14 @@ windres=$1 objdump=$2 exe=$3
 
 fail() { echo "FAIL: $*"; exit 1; }
 
-"$objdump" -p "$exe" | grep -Eq '^Subsystem[[:space:]]+0*2[[:space:]]' || fail "not a windowed (GUI subsystem) program"
+headers=$("$objdump" -p "$exe") || fail "cannot read the headers"
+grep -Eq '^Subsystem[[:space:]]+0*2[[:space:]]' <<<"$headers" || fail "not a windowed (GUI subsystem) program"
 
-resources=$("$windres" -J pe -i "$exe" -O rc 2>&1) || fail "cannot read the resources: $resources"
+resources=$("$windres" -J coff -i "$exe" -O rc 2>&1) || fail "cannot read the resources: $resources"
 # windres writes a manifest as: 1 24 followed by its bytes.
-echo "$resources" | grep -Eq '^1 24' || fail "no RT_MANIFEST resource with id 1"
-# Undo the rc string quoting enough to read the XML.
-xml=$(echo "$resources" | tr -d '\n' | sed 's/" *"//g; s/\\"/"/g')
+grep -Eq '^1 24' <<<"$resources" || fail "no RT_MANIFEST resource with id 1"
+# The manifest's lines are rc strings ("..." with doubled quotes); take them back to XML.
+xml=$(sed -n '/^1 24/,/^END/p' <<<"$resources" | sed -E 's/^ *"//; s/(\\n)?"$//; s/""/"/g')
 for want in \
   'name="Microsoft.Windows.Common-Controls"' \
   'version="6.0.0.0"' \
