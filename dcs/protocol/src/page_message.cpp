@@ -10,7 +10,6 @@
 
 #include "core/base/src/clip.hpp"
 #include "dcs/protocol/src/strict_json.hpp"
-#include "dcs/protocol/src/utf8.hpp"
 
 namespace protocol {
 namespace {
@@ -167,9 +166,8 @@ std::string CollectorWrite::to_line() const {
 }
 
 std::optional<CollectorPacket> CollectorPacket::from_datagram(std::string_view bytes) {
-  // The JSON layer checks UTF-8 itself; the packet rule names it first since it is what a
-  // datagram must be before it is looked at as text at all.
-  if (!utf8::is_valid(bytes) || !strict_json::is_object(bytes)) return std::nullopt;
+  // The JSON rules include valid UTF-8, so this is the whole packet rule.
+  if (!strict_json::is_object(bytes)) return std::nullopt;
   return CollectorPacket(bytes);
 }
 
