@@ -1,0 +1,122 @@
+#include "dcs/protocol/src/strict_json.hpp"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dcs/protocol/src/utf8.hpp"
+
+namespace protocol::strict_json {
+namespace {
+
+using nlohmann::json;
+
+// SAX handler that limits the nesting depth, notes what the top value is and, when asked to,
+// builds the value. Returning false from any event stops the parse, which then fails.
+class Reader {
+ public:
+  explicit Reader(bool build) : build_(build) {}
+
+  bool null() { return put(nullptr); }
+  bool boolean(bool value) { return put(value); }
+  bool number_integer(json::number_integer_t value) { return put(value); }
+  bool number_unsigned(json::number_unsigned_t value) { return put(value); }
+  // The parser has already refused numbers that do not fit a 64-bit float.
+  bool number_float(json::number_float_t value, const json::string_t&) { return put(value); }
+  bool string(json::string_t& value) { return put(std::move(value)); }
+  bool binary(json::binary_t&) { return false; }  // not produced by JSON text
+
+  bool start_object(std::size_t) { return open(json::object()); }
+  bool key(json::string_t& key) {
+    key_ = std::move(key);
+    return true;
+  }
+  bool end_object() { return close(); }
+  bool start_array(std::size_t) { return open(json::array()); }
+  bool end_array() { return close(); }
+
+  bool parse_error(std::size_t, const std::string&, const json::exception&) {
+    return false;
+  }
+
+  bool top_is_object() const { return top_is_object_; }
+  json take() { return std::move(root_); }
+
+ private:
+  bool put(json value) {
+    if (depth_ == 0) top_is_object_ = false;
+    if (build_) place(std::move(value));
+    return true;
+  }
+
+  bool open(json container) {
+    if (depth_ == kMaxDepth) return false;
+    if (depth_ == 0) top_is_object_ = container.is_object();
+    ++depth_;
+    if (build_) open_.push_back(place(std::move(container)));
+    return true;
+  }
+
+  bool close() {
+    --depth_;
+    if (build_) open_.pop_back();
+    return true;
+  }
+
+  // Puts a value into the open container (or makes it the root) and returns where it now lives.
+  // The container being filled is the innermost open one, so no pointer on the stack moves.
+  json* place(json value) {
+    if (open_.empty()) {
+      root_ = std::move(value);
+      return &root_;
+    }
+    json& parent = *open_.back();
+    if (parent.is_array()) {
+      parent.push_back(std::move(value));
+      return &parent.back();
+    }
+    // A repeated key replaces the earlier value: the last one counts.
+    json& slot = parent[key_];
+    slot = std::move(value);
+    return &slot;
+  }
+
+  bool build_;
+  std::size_t depth_ = 0;
+  bool top_is_object_ = false;
+  json root_;
+  std::vector<json*> open_;
+  json::string_t key_;
+};
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// What nlohmann-json lets through but these rules do not, checked before its parser sees the text.
+bool passes_byte_checks(std::string_view text) {
+  if (text.empty()) return false;
+  if (text.find('\0') != std::string_view::npos) return false;
+  if (text.starts_with(kByteOrderMark)) return false;
+  return utf8::is_valid(text);
+}
+
+bool read(std::string_view text, Reader& reader) {
+  if (!passes_byte_checks(text)) return false;
+  const char* begin = text.data();
+  return json::sax_parse(begin, begin + text.size(), &reader, json::input_format_t::json,
+                         /*strict=*/true, /*ignore_comments=*/false);
+}
+
+}  // namespace
+
+std::optional<nlohmann::json> parse(std::string_view text) {
+  Reader reader(/*build=*/true);
+  if (!read(text, reader)) return std::nullopt;
+  return reader.take();
+}
+
+bool is_object(std::string_view text) {
+  Reader reader(/*build=*/false);
+  return read(text, reader) && reader.top_is_object();
+}
+
+}  // namespace protocol::strict_json
