@@ -98,7 +98,8 @@ class FileSystem {
   // Opens (creating it and its folder when absent) the file with no sharing at all: a second
   // lock of the same file, from this process or another, fails with code 32 while this lives.
   virtual std::expected<FileLock, IoError> lock(const Path& path) const = 0;
-  // The last write time of the file (links followed), none when it cannot be read.
+  // The last write time of the file (links followed), none when it cannot be read; for telling
+  // how long ago DCS last wrote its log.
   virtual std::optional<FileTime> modified_time(const Path& path) const = 0;
 };
 

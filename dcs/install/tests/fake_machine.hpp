@@ -49,6 +49,8 @@ struct Fault {
   std::size_t written_before_failure = 0;
 };
 
+// One call of a service, in the order made. A `write_atomic` call is logged as
+// `write_atomic_create`, `create_dir_all` as `create_dir`.
 struct Call {
   Op op;
   std::string path;  // the path as given; for the registry "HKCU\subkey@value" or "HKLM\..."
