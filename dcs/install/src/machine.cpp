@@ -1,0 +1,166 @@
+#include "dcs/install/src/machine.hpp"
+
+#include "dcs/install/src/full_path.hpp"
+#include "dcs/install/src/unicode.hpp"
+
+namespace machine {
+namespace {
+
+bool is_drive_letter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+bool starts_with_drive(std::u16string_view s) {
+  return s.size() >= 2 && is_drive_letter(s[0]) && s[1] == u':';
+}
+
+}  // namespace
+
+IoErrorKind kind_of_code(std::uint32_t code) {
+  switch (code) {
+    case kErrorFileNotFound:
+    case kErrorPathNotFound:
+      return IoErrorKind::not_found;
+    case kErrorAccessDenied:
+      return IoErrorKind::permission_denied;
+    default:
+      return IoErrorKind::other;
+  }
+}
+
+IoError plain_error(IoErrorKind kind, std::string text) {
+  return IoError{kind, std::nullopt, std::move(text)};
+}
+
+std::string show_path(const KnownFolders& known_folders, const Path& path) {
+  std::string text = path.text();
+  std::optional<Path> profile = known_folders.profile();
+  if (!profile) return text;
+  std::string prefix = profile->text();
+  while (!prefix.empty() && prefix.back() == '\\') prefix.pop_back();
+  if (prefix.empty() || text.size() < prefix.size()) return text;
+  if (!equal_ascii_case(std::string_view(text).substr(0, prefix.size()), prefix)) return text;
+  std::string_view rest = std::string_view(text).substr(prefix.size());
+  if (!rest.empty() && rest.front() != '\\') return text;
+  return "%USERPROFILE%" + std::string(rest);
+}
+
+std::expected<Path, AbsoluteError> local_absolute(const Path& path) {
+  const std::u16string& units = path.units();
+  auto fail = [&](AbsoluteError::Why why) { return std::unexpected(AbsoluteError{why, path}); };
+  if (units.size() >= 2 && units[0] == u'\\' && units[1] == u'\\')
+    return fail(AbsoluteError::Why::NotLocal);
+  if (units.empty() || units.find(u'\0') != std::u16string::npos)
+    return fail(AbsoluteError::Why::CannotMakeAbsolute);
+  std::optional<std::u16string> full = detail::system_full_path(units);
+  if (!full) return fail(AbsoluteError::Why::CannotMakeAbsolute);
+  if (!starts_with_drive(*full)) return fail(AbsoluteError::Why::NotLocal);
+
+  // Rebuilt from drive, root and names: single backslashes, no "." parts.
+  std::u16string out = full->substr(0, 2);
+  std::u16string_view rest = std::u16string_view(*full).substr(2);
+  if (!rest.empty() && is_separator(rest.front())) out.push_back(u'\\');
+  bool first = true;
+  while (!rest.empty()) {
+    std::size_t end = 0;
+    while (end < rest.size() && !is_separator(rest[end])) ++end;
+    std::u16string_view name = rest.substr(0, end);
+    rest.remove_prefix(end < rest.size() ? end + 1 : end);
+    if (name.empty() || name == u".") continue;
+    if (!first) out.push_back(u'\\');
+    out += name;
+    first = false;
+  }
+  return Path(std::move(out));
+}
+
+std::string normalise(const Path& path) {
+  std::expected<Path, AbsoluteError> absolute = local_absolute(path);
+  return lower_full(absolute ? absolute->text() : path.text());
+}
+
+bool same_folder(const Path& a, const Path& b) { return normalise(a) == normalise(b); }
+
+std::optional<std::u16string> full_path_without_system(std::u16string_view path) {
+  if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) {
+    // A network path: enough to tell that it is not on a local drive.
+    std::u16string unc(path);
+    for (char16_t& c : unc)
+      if (c == u'/') c = u'\\';
+    return unc;
+  }
+  if (path.size() < 3 || !starts_with_drive(path) || !is_separator(path[2])) return std::nullopt;
+  std::u16string s;
+  // Every "/" becomes "\" and runs of separators collapse into one.
+  for (char16_t c : path) {
+    if (c == u'/') c = u'\\';
+    if (c == u'\\' && !s.empty() && s.back() == u'\\') continue;
+    s.push_back(c);
+  }
+  const std::size_t mark = 3;  // after "C:\": nothing above the root
+  std::size_t p = mark;
+  while (p < s.size()) {
+    if (s[p] == u'.') {
+      const char16_t next = p + 1 < s.size() ? s[p + 1] : u'\0';
+      if (next == u'\\') {  // ".\" part
+        s.erase(p, 2);
+        continue;
+      }
+      if (next == u'\0') {  // final "."
+        if (p > mark) --p;
+        s.resize(p);
+        continue;
+      }
+      if (next == u'.') {
+        const char16_t after = p + 2 < s.size() ? s[p + 2] : u'\0';
+        if (after == u'\\' || after == u'\0') {  // ".." part: drop it and the name before it
+          const std::size_t from = after == u'\\' ? p + 3 : p + 2;
+          std::size_t q = p;
+          if (q > mark) {
+            --q;
+            while (q > mark && s[q - 1] != u'\\') --q;
+          }
+          if (after == u'\0') {
+            if (q > mark) --q;
+            s.resize(q);
+          } else {
+            s.erase(q, from - q);
+          }
+          p = q;
+          continue;
+        }
+      }
+    }
+    while (p < s.size() && s[p] != u'\\') ++p;  // to the end of this name
+    if (p < s.size()) {
+      if (p > mark && s[p - 1] == u'.') {
+        s.erase(p - 1, 1);  // a folder name loses one final dot
+      } else {
+        ++p;
+      }
+    }
+  }
+  // The path loses the dots and blanks at its end.
+  std::size_t end = s.size();
+  while (end > mark && (s[end - 1] == u' ' || s[end - 1] == u'.')) --end;
+  s.resize(end);
+  return s;
+}
+
+std::optional<std::string> decode_registry_string(std::uint32_t type, std::string_view bytes) {
+  if (type != kRegSz && type != kRegExpandSz && type != kRegMultiSz) return std::nullopt;
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  while (!units.empty() && units.back() == u'\0') units.pop_back();
+  if (type == kRegMultiSz)
+    for (char16_t& u : units)
+      if (u == u'\0') u = u'\n';
+  return utf16_to_utf8(units);
+}
+
+bool same_exe_name(std::string_view process_name, std::string_view wanted) {
+  return equal_ascii_case(process_name, wanted);
+}
+
+}  // namespace machine
