@@ -122,6 +122,9 @@ S[#S + 1] = { "two hook lines load the collector once and it chains the earlier 
   check.eq(other_calls[#other_calls], "stop", "the other exporter's last call")
   check.eq(count.before, count.after, "before-frame and after-frame calls")
   check.truthy(count.before >= 7, "one before-frame call per frame")
+  -- A second copy would have tried to bind the port and logged its failure.
+  check.eq(#E.find_logs("", "ERROR"), 0, "errors")
+  check.eq(#E.find_logs("", "WARNING"), #E.find_logs("reticle ", "WARNING"), "the collector's warnings")
 end }
 
 S[#S + 1] = { "the earlier exporter runs first, before the collector does its work", function(ctx)

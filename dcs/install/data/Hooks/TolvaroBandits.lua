@@ -210,7 +210,7 @@ local AIRCRAFT = {
     },
   },
   blue_fighter = {
-    type = "FA-18C_hornet", label = "Bandit", task = "Fighter Sweep", skill = "High", kmh = 800,
+    type = "F/A-18C", label = "Bandit", task = "Fighter Sweep", skill = "High", kmh = 800,
     frequency = 305, fuel = 4900, flare = 15, chaff = 30, gun = 100,
     pylons = {
       [1] = "{6CEB49FC-DED8-4DED-B053-E1F033FF72D3}", [9] = "{6CEB49FC-DED8-4DED-B053-E1F033FF72D3}",

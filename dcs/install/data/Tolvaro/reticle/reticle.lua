@@ -343,9 +343,13 @@ end
 -- reaches DCS's user interface.
 local function handler(generation, fn)
   return function(...)
-    if S.generation ~= generation or not S.ready then return end
-    local ok, err = pcall(fn, ...)
-    if not ok then warning("event failed: " .. tostring(err)) end
+    if S.generation ~= generation or not S.ready then return nil end
+    local ok, result = pcall(fn, ...)
+    if not ok then
+      warning("event failed: " .. tostring(result))
+      return nil
+    end
+    return result
   end
 end
 
@@ -361,6 +365,8 @@ local function load_dialog(loader, file)
 end
 
 function M.start(config)
+  -- The windows of an earlier start go off screen; nothing else of it is kept.
+  if S.ready then M.stop() end
   if type(config) ~= "table" then config = {} end
   if type(config.assetDir) ~= "string" then
     config = { assetDir = write_folder() .. "Scripts\\Tolvaro\\reticle\\", onConfirm = config.onConfirm }
