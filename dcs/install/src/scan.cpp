@@ -98,6 +98,7 @@ FolderStatus check_folder(const machine::Machine& m, const Path& folder) {
   }
 
   result.collector_version = version_of(collector);
+  result.collector = collector.present();
 
   std::size_t marker_present = 0;
   for (const FileState& s : marker) marker_present += s.present() ? 1 : 0;

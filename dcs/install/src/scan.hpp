@@ -17,6 +17,9 @@ namespace install {
 struct FolderStatus {
   std::vector<std::string> problems;  // one line each, in the order found
   std::optional<std::uint32_t> collector_version;
+  // The collector file is there (in any state but absent), which the repair flow tells the user
+  // apart from a first install.
+  bool collector = false;
   bool map_marker = false;   // any of the four map-marker files is there
   bool bandit_tool = false;  // the bandit tool hook is there
   InstallStatus status = InstallStatus::notInstalled;

@@ -29,6 +29,7 @@ TEST_F(Status, AnEmptyFolderIsNotInstalledWithoutProblems) {
   EXPECT_EQ(s.status, InstallStatus::notInstalled);
   EXPECT_THAT(s.problems, IsEmpty());
   EXPECT_EQ(s.collector_version, std::nullopt);
+  EXPECT_FALSE(s.collector);
   EXPECT_FALSE(s.map_marker);
   EXPECT_FALSE(s.bandit_tool);
 }
@@ -40,6 +41,7 @@ TEST_F(Status, EverythingCurrentIsInstalledWithTheEmbeddedVersion) {
   EXPECT_EQ(s.status, InstallStatus::installed);
   EXPECT_THAT(s.problems, IsEmpty());
   EXPECT_EQ(s.collector_version, 8u);
+  EXPECT_TRUE(s.collector);
   EXPECT_TRUE(s.map_marker);
   EXPECT_TRUE(s.bandit_tool);
   // The add-ons are optional.
@@ -119,6 +121,7 @@ TEST_F(Status, AnEditedCollectorGivesTheVersionItAssigns) {
   s = check();
   EXPECT_EQ(s.status, InstallStatus::modified);
   EXPECT_EQ(s.collector_version, std::nullopt);
+  EXPECT_TRUE(s.collector);
 }
 
 TEST_F(Status, AnExportLuaThatCannotBeUsedFails) {
