@@ -135,26 +135,11 @@ class RealFileSystem final : public FileSystem {
   }
 
   std::expected<void, IoError> write_atomic(const Path& path, std::string_view bytes) const override {
-    const Path temp = path.plus(".tolvaro-new");
-    std::expected<void, IoError> done = [&]() -> std::expected<void, IoError> {
-      {
-        Handle h(CreateFileW(wz(temp.units()), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!h.valid()) return fail_last();
-        if (auto w = write_all(h.get(), bytes); !w) return w;
-        if (!FlushFileBuffers(h.get())) return fail_last();
-      }
-      if (MoveFileExW(wz(temp.units()), wz(path.units()), MOVEFILE_REPLACE_EXISTING)) return {};
-      DWORD code = GetLastError();
-      if (code != ERROR_ACCESS_DENIED) return fail(code);
-      // Some targets refuse a replace by name but allow a rename through a handle.
-      return rename_by_handle(temp, path);
-    }();
-    if (done) return done;
-    DeleteFileW(wz(temp.units()));
-    IoError e = done.error();
-    e.text += " (writing through " + temp.text() + ")";
-    return std::unexpected(std::move(e));
+    return write_through_temp(path, bytes, true);
+  }
+
+  std::expected<void, IoError> write_new(const Path& path, std::string_view bytes) const override {
+    return write_through_temp(path, bytes, false);
   }
 
   std::expected<void, IoError> write_in_place(const Path& path, std::string_view bytes) const override {
@@ -235,6 +220,40 @@ class RealFileSystem final : public FileSystem {
     // Windows counts from 1601-01-01, the system clock from 1970-01-01.
     constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000;
     return FileTime(FileTicks(static_cast<std::int64_t>(ticks) - kTicksFrom1601To1970));
+  }
+
+ private:
+  // Writes "<path>.tolvaro-new", flushes it and moves it to the path, replacing what is there
+  // only when `replace` is set; without it the system refuses any existing target.
+  static std::expected<void, IoError> write_through_temp(const Path& path, std::string_view bytes,
+                                                         bool replace) {
+    const Path temp = path.plus(".tolvaro-new");
+    std::expected<void, IoError> done = [&]() -> std::expected<void, IoError> {
+      {
+        Handle h(CreateFileW(wz(temp.units()), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.valid()) return fail_last();
+        if (auto w = write_all(h.get(), bytes); !w) return w;
+        if (!FlushFileBuffers(h.get())) return fail_last();
+      }
+      if (!replace) {
+        if (MoveFileExW(wz(temp.units()), wz(path.units()), MOVEFILE_WRITE_THROUGH)) return {};
+        DWORD code = GetLastError();
+        // Windows names an existing file target 80 or 183 depending on the call; one code for both.
+        if (code == ERROR_FILE_EXISTS) code = ERROR_ALREADY_EXISTS;
+        return fail(code);
+      }
+      if (MoveFileExW(wz(temp.units()), wz(path.units()), MOVEFILE_REPLACE_EXISTING)) return {};
+      DWORD code = GetLastError();
+      if (code != ERROR_ACCESS_DENIED) return fail(code);
+      // Some targets refuse a replace by name but allow a rename through a handle.
+      return rename_by_handle(temp, path);
+    }();
+    if (done) return done;
+    DeleteFileW(wz(temp.units()));
+    IoError e = done.error();
+    e.text += " (writing through " + temp.text() + ")";
+    return std::unexpected(std::move(e));
   }
 };
 

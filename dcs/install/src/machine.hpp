@@ -86,6 +86,11 @@ class FileSystem {
   // Writes "<path>.tolvaro-new", flushes it and moves it over the path: the target is either the
   // old file or the whole new one.
   virtual std::expected<void, IoError> write_atomic(const Path& path, std::string_view bytes) const = 0;
+  // Like write_atomic, but the final move never replaces anything: when the path already names a
+  // file or a folder the call fails with code 183 (ERROR_ALREADY_EXISTS) and leaves it as it was.
+  // For copies that must never overwrite an earlier copy (the Export.lua backup, hand-edited
+  // copies), whatever an earlier look at the path said.
+  virtual std::expected<void, IoError> write_new(const Path& path, std::string_view bytes) const = 0;
   // Rewrites the file's bytes through a handle on the file itself, so it keeps its identity and
   // attributes; creates it when absent. A failure midway can leave it partly written.
   virtual std::expected<void, IoError> write_in_place(const Path& path, std::string_view bytes) const = 0;

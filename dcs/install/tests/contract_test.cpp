@@ -142,6 +142,37 @@ TEST_P(MachineContract, WriteAtomicOverAReadOnlyTargetFailsAndKeepsIt) {
   EXPECT_EQ(files().kind(at("locked.lua.tolvaro-new")), PathKind::Missing);
 }
 
+TEST_P(MachineContract, WriteNewCreatesAFileAndLeavesNoTemporaryFile) {
+  ASSERT_TRUE(files().write_new(at("Export.lua.Tolvaro-backup"), std::string("a\r\n\xE9\0", 5)));
+  EXPECT_THAT(bytes_of(files().read(at("Export.lua.Tolvaro-backup"))), Optional(std::string("a\r\n\xE9\0", 5)));
+  ASSERT_TRUE(files().write_new(at("empty"), ""));
+  EXPECT_THAT(bytes_of(files().read(at("empty"))), Optional(std::string()));
+  auto listed = files().list_dir(root_);
+  ASSERT_TRUE(listed);
+  EXPECT_THAT(names_in(*listed, root_), UnorderedElementsAre("Export.lua.Tolvaro-backup", "empty"));
+}
+
+TEST_P(MachineContract, WriteNewNeverReplacesAFileOrAFolder) {
+  write(files(), at("backup"), "the user's first text");
+  auto over_file = files().write_new(at("BACKUP"), "later text");
+  ASSERT_FALSE(over_file);
+  EXPECT_EQ(over_file.error().code, kErrorAlreadyExists);
+  EXPECT_THAT(over_file.error().text, EndsWith(" (writing through " + at("BACKUP.tolvaro-new").text() + ")"));
+  EXPECT_THAT(bytes_of(files().read(at("backup"))), Optional(std::string("the user's first text")));
+  ASSERT_TRUE(files().create_dir_all(at("folder")));
+  write(files(), at("folder\\inside"), "x");
+  auto over_folder = files().write_new(at("folder"), "text");
+  ASSERT_FALSE(over_folder);
+  EXPECT_EQ(files().kind(at("folder")), PathKind::Folder);
+  EXPECT_THAT(bytes_of(files().read(at("folder\\inside"))), Optional(std::string("x")));
+  auto listed = files().list_dir(root_);
+  ASSERT_TRUE(listed);
+  EXPECT_THAT(names_in(*listed, root_), UnorderedElementsAre("backup", "folder"));
+  auto missing_folder = files().write_new(at("absent\\x"), "x");
+  ASSERT_FALSE(missing_folder);
+  EXPECT_TRUE(missing_folder.error().is_not_found());
+}
+
 TEST_P(MachineContract, WriteInPlaceCreatesOverwritesAndCutsTheTail) {
   ASSERT_TRUE(files().write_in_place(at("Export.lua"), "a much longer first text"));
   ASSERT_TRUE(files().write_in_place(at("Export.lua"), "short"));

@@ -279,42 +279,18 @@ class FakeFiles final : public FileSystem, Guarded {
   }
 
   std::expected<void, IoError> write_atomic(const Path& path, std::string_view bytes) const override {
-    return run(Op::write_atomic_create, path, [&](World& w) -> std::expected<void, IoError> {
-      const Path temp = path.plus(".tolvaro-new");
-      auto attempt = [&]() -> std::expected<void, std::uint32_t> {
-        if (auto f = w.take_fault(Op::write_atomic_create, path)) return std::unexpected(f->code);
-        auto t = w.resolve(temp);
-        if (!t) return std::unexpected(t.error());
-        auto opened = w.open_for_write(*t, true);
-        if (!opened) return std::unexpected(opened.error());
-        (*opened)->bytes.clear();
-        (*opened)->mtime = w.now;
-        if (auto f = w.take_fault(Op::write_atomic_write, path)) return std::unexpected(f->code);
-        (*opened)->bytes.assign(bytes);
-        if (auto f = w.take_fault(Op::write_atomic_move, path)) return std::unexpected(f->code);
-        auto r = w.resolve(path);
-        if (!r) return std::unexpected(r.error());
-        if (r->is_root()) return std::unexpected(kErrorAccessDenied);
-        if (Entry* target = w.find(*r)) {
-          // A folder, a read-only file and a file that is open elsewhere refuse to be replaced.
-          if (target->folder || target->read_only || w.locks.contains(r->key))
-            return std::unexpected(kErrorAccessDenied);
-        }
-        Entry moved = std::move(w.entries[t->key]);
-        w.entries.erase(t->key);
-        moved.name = r->names.back();
-        w.entries[r->key] = std::move(moved);
-        return {};
-      };
-      auto done = attempt();
-      if (done) return {};
-      if (auto t = w.resolve(temp)) {
-        Entry* e = w.find(*t);
-        if (e && !e->folder && !e->read_only && !w.locks.contains(t->key)) w.entries.erase(t->key);
+    return run(Op::write_atomic_create, path,
+               [&](World& w) { return write_through_temp(w, path, bytes, true); });
+  }
+
+  std::expected<void, IoError> write_new(const Path& path, std::string_view bytes) const override {
+    return run(Op::write_new, path, [&](World& w) -> std::expected<void, IoError> {
+      if (auto f = w.take_fault(Op::write_new, path)) {
+        IoError e = fake_error(f->code);
+        e.text += " (writing through " + path.plus(".tolvaro-new").text() + ")";
+        return std::unexpected(std::move(e));
       }
-      IoError e = fake_error(done.error());
-      e.text += " (writing through " + temp.text() + ")";
-      return std::unexpected(std::move(e));
+      return write_through_temp(w, path, bytes, false);
     });
   }
 
@@ -446,6 +422,52 @@ class FakeFiles final : public FileSystem, Guarded {
       if (!e) return std::nullopt;
       return e->mtime;
     });
+  }
+
+ private:
+  // Writes "<path>.tolvaro-new" and moves it over the path; `replace` false refuses any target.
+  static std::expected<void, IoError> write_through_temp(World& w, const Path& path,
+                                                         std::string_view bytes, bool replace) {
+    const Path temp = path.plus(".tolvaro-new");
+    auto attempt = [&]() -> std::expected<void, std::uint32_t> {
+      if (replace)
+        if (auto f = w.take_fault(Op::write_atomic_create, path)) return std::unexpected(f->code);
+      auto t = w.resolve(temp);
+      if (!t) return std::unexpected(t.error());
+      auto opened = w.open_for_write(*t, true);
+      if (!opened) return std::unexpected(opened.error());
+      (*opened)->bytes.clear();
+      (*opened)->mtime = w.now;
+      if (replace)
+        if (auto f = w.take_fault(Op::write_atomic_write, path)) return std::unexpected(f->code);
+      (*opened)->bytes.assign(bytes);
+      if (replace)
+        if (auto f = w.take_fault(Op::write_atomic_move, path)) return std::unexpected(f->code);
+      auto r = w.resolve(path);
+      if (!r) return std::unexpected(r.error());
+      if (r->is_root()) return std::unexpected(replace ? kErrorAccessDenied : kErrorAlreadyExists);
+      if (std::uint32_t code = w.parent_code(*r)) return std::unexpected(code);
+      if (Entry* target = w.find(*r)) {
+        if (!replace) return std::unexpected(kErrorAlreadyExists);
+        // A folder, a read-only file and a file that is open elsewhere refuse to be replaced.
+        if (target->folder || target->read_only || w.locks.contains(r->key))
+          return std::unexpected(kErrorAccessDenied);
+      }
+      Entry moved = std::move(w.entries[t->key]);
+      w.entries.erase(t->key);
+      moved.name = r->names.back();
+      w.entries[r->key] = std::move(moved);
+      return {};
+    };
+    auto done = attempt();
+    if (done) return {};
+    if (auto t = w.resolve(temp)) {
+      Entry* e = w.find(*t);
+      if (e && !e->folder && !e->read_only && !w.locks.contains(t->key)) w.entries.erase(t->key);
+    }
+    IoError e = fake_error(done.error());
+    e.text += " (writing through " + temp.text() + ")";
+    return std::unexpected(std::move(e));
   }
 };
 

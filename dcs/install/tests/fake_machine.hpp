@@ -28,6 +28,7 @@ enum class Op {
   write_atomic_create,
   write_atomic_write,
   write_atomic_move,
+  write_new,
   write_in_place,
   remove_file,
   list_dir,
@@ -50,7 +51,8 @@ struct Fault {
 };
 
 // One call of a service, in the order made. A `write_atomic` call is logged as
-// `write_atomic_create`, `create_dir_all` as `create_dir`.
+// `write_atomic_create`, `create_dir_all` as `create_dir`. A fault on `write_new` fails the call
+// before anything is written.
 struct Call {
   Op op;
   std::string path;  // the path as given; for the registry "HKCU\subkey@value" or "HKLM\..."
