@@ -67,18 +67,25 @@ asio::awaitable<bool> cancelled() {
   co_return state.cancelled() != asio::cancellation_type::none;
 }
 
-// Ends when `limit` has passed, after closing `socket` so that whatever runs on it ends as well.
-// The losing branch of a race with an operation on that socket.
-asio::awaitable<void> close_after(std::chrono::milliseconds limit, tcp::socket& socket) {
-  asio::steady_timer timer(co_await asio::this_coro::executor, limit);
+// Ends when `limit` has passed, after closing `socket` so that whatever runs on it ends as well;
+// `fired` tells that it did. The other branch of a race with an operation on that socket may still
+// end first, with the error of the closed socket, so the flag, not the race, says what happened.
+asio::awaitable<void> close_after(std::chrono::milliseconds limit, tcp::socket& socket, bool& fired) {
+  const auto executor = co_await asio::this_coro::executor;
+  asio::steady_timer timer(executor, limit);
   auto [ec] = co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
-  if (!ec) close_socket(socket);
+  if (ec) co_return;
+  fired = true;
+  close_socket(socket);
 }
 
-// Ends when the server stops, after closing `socket`.
-asio::awaitable<void> close_when_stopped(const kit::StopWatch& stop, tcp::socket& socket) {
+// Ends when the server stops, after closing `socket`; `fired` tells that it did.
+asio::awaitable<void> close_when_stopped(const kit::StopWatch& stop, tcp::socket& socket, bool& fired) {
   co_await stop.wait();
-  if (!co_await cancelled()) close_socket(socket);
+  const bool lost = co_await cancelled();
+  if (lost) co_return;
+  fired = true;
+  close_socket(socket);
 }
 
 // The page's reading side: one read of the WebSocket stream at a time, whose result waits here
@@ -110,39 +117,41 @@ std::string page_line(PageId page, std::string_view rest) {
 // The stop flag first; a refusal of the handshake is counted and logged, a stop is not.
 asio::awaitable<bool> handshake(PageStream& stream, PageServerShared& shared, const kit::StopWatch& stop) {
   tcp::socket& socket = socket_of(stream);
-  auto outcome = co_await (close_when_stopped(stop, socket) || close_after(shared.config.handshake_timeout, socket) ||
+  bool stopped = false;
+  bool timed_out = false;
+  auto outcome = co_await (close_when_stopped(stop, socket, stopped) ||
+                           close_after(shared.config.handshake_timeout, socket, timed_out) ||
                            connection::accept_page_handshake(stream, shared.config));
   co_await kit::throw_if_aborted();
-  switch (outcome.index()) {
-    case 0: co_return false;
-    case 1:
-      page_server::log_refusal(shared, "a handshake timed out");
-      co_return false;
-    default: {
-      auto& result = std::get<2>(outcome);
-      if (result) co_return true;
-      page_server::log_refusal(shared, "a handshake failed: " + result.error());
-      co_return false;
-    }
+  if (stopped) co_return false;  // abandoned: nothing logged, nothing counted
+  if (timed_out) {
+    page_server::log_refusal(shared, "a handshake timed out");
+    co_return false;
   }
+  auto& result = std::get<2>(outcome);
+  if (result) co_return true;
+  page_server::log_refusal(shared, "a handshake failed: " + result.error());
+  co_return false;
 }
 
 // Sends one text message under the send time-out.
 asio::awaitable<std::optional<CloseReason>> send_text(PageStream& stream, const std::string& text,
                                                       std::chrono::milliseconds timeout) {
+  bool timed_out = false;
   auto outcome = co_await (stream.async_write(asio::buffer(text), asio::as_tuple(asio::use_awaitable)) ||
-                           close_after(timeout, socket_of(stream)));
+                           close_after(timeout, socket_of(stream), timed_out));
   co_await kit::throw_if_aborted();
-  if (outcome.index() == 1) co_return CloseReason::stopped_reading;
-  if (std::get<0>(std::get<0>(outcome))) co_return CloseReason::send_failed;
+  if (timed_out) co_return CloseReason::stopped_reading;
+  if (outcome.index() == 0 && std::get<0>(std::get<0>(outcome))) co_return CloseReason::send_failed;
   co_return std::nullopt;
 }
 
 // A Close frame without code or reason, waiting at most 250 ms; the outcome does not matter.
 asio::awaitable<void> close_handshake(PageStream& stream) {
   if (!stream.is_open()) co_return;
+  bool timed_out = false;
   co_await (stream.async_close(websocket::close_reason{}, asio::as_tuple(asio::use_awaitable)) ||
-            close_after(close_timeout, socket_of(stream)));
+            close_after(close_timeout, socket_of(stream), timed_out));
 }
 
 asio::awaitable<void> send_closed_event(PageEventQueue::Sender events, PageEvent event) {
@@ -167,16 +176,20 @@ asio::awaitable<CloseReason> page_loop(PageStream& stream, const std::shared_ptr
     if (stop.raised()) co_return CloseReason::bridge_stopping;
 
     if (auto tick = latest.try_take()) {
-      if (*tick)
-        if (auto failed = co_await send_text(stream, **tick, config.send_timeout)) co_return *failed;
+      if (*tick) {
+        const auto failed = co_await send_text(stream, **tick, config.send_timeout);
+        if (failed) co_return *failed;
+      }
       continue;
     } else if (tick.error() == kit::ReceiveError::closed) {
       co_return CloseReason::bridge_closed;
     }
 
     if (auto text = queue.try_receive()) {
-      if (*text)
-        if (auto failed = co_await send_text(stream, **text, config.send_timeout)) co_return *failed;
+      if (*text) {
+        const auto failed = co_await send_text(stream, **text, config.send_timeout);
+        if (failed) co_return *failed;
+      }
       continue;
     } else if (text.error() == kit::ReceiveError::closed) {
       co_return CloseReason::bridge_closed;
@@ -197,8 +210,9 @@ asio::awaitable<CloseReason> page_loop(PageStream& stream, const std::shared_ptr
       if (stream.got_text()) {
         std::string text = boost::beast::buffers_to_string(reader->buffer.data());
         reader->buffer.consume(reader->buffer.size());
-        if (!co_await connection::send_event(events, PageEvent{PageEvent::Text{page, std::move(text)}}, stop))
-          co_return CloseReason::bridge_stopping;
+        PageEvent event{PageEvent::Text{page, std::move(text)}};
+        const bool handed_over = co_await connection::send_event(events, std::move(event), stop);
+        if (!handed_over) co_return CloseReason::bridge_stopping;
       } else {
         reader->buffer.consume(reader->buffer.size());  // binary messages are not for the bridge
       }
@@ -264,9 +278,9 @@ asio::awaitable<void> serve_page(tcp::socket socket, kit::Slots::Permit handshak
   const auto executor = co_await asio::this_coro::executor;
   auto [queue_sender, queue] = PageQueue::make(executor, config.page_queue);
   auto [latest_writer, latest] = LatestCell::make(executor);
-  if (!co_await send_event(events, PageEvent{PageEvent::Connected{page, std::move(queue_sender), std::move(latest_writer)}},
-                           stop))
-    co_return;
+  PageEvent connected{PageEvent::Connected{page, std::move(queue_sender), std::move(latest_writer)}};
+  const bool announced = co_await send_event(events, std::move(connected), stop);
+  if (!announced) co_return;
   // Armed right where the event is known to be queued: nothing can interrupt the task in between.
   PageGuard guard(events, page);
   const auto messages = static_cast<double>(config.messages_per_second);

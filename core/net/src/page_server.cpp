@@ -58,7 +58,8 @@ void log_quota(base::Level level, std::uint32_t& quota, std::string message) {
 
 // Open pages get the grace to end by themselves; those still running after it are cut off.
 asio::awaitable<void> stop_pages(kit::TaskSet& pages) {
-  asio::steady_timer grace(co_await asio::this_coro::executor, stop_grace);
+  const auto executor = co_await asio::this_coro::executor;
+  asio::steady_timer grace(executor, stop_grace);
   while (!pages.empty()) {
     while (pages.try_next()) {
       // Failures while stopping are not logged.

@@ -60,14 +60,20 @@ class TestBridge {
     co_return std::move(**event);
   }
 
-  // The next event, which must be Connected; its page's channels.
-  asio::awaitable<std::optional<PageEvent::Connected>> next_connected() {
+  // The next event, which must be Connected. Its page's channels are kept, as the collector link
+  // keeps them, until the bridge goes or drop() is called; null when the event was another one.
+  asio::awaitable<PageEvent::Connected*> next_connected() {
     auto event = co_await next_event();
-    if (!event) co_return std::nullopt;
+    if (!event) co_return nullptr;
     auto* connected = std::get_if<PageEvent::Connected>(&event->what);
-    if (!connected) co_return std::nullopt;
-    co_return std::move(*connected);
+    if (!connected) co_return nullptr;
+    const PageId page = connected->page;
+    auto [link, inserted] = links_.insert_or_assign(page, std::move(*connected));
+    co_return &link->second;
   }
+
+  // Drops a page's channels, as the collector link does when it removes a page.
+  void drop(PageId page) { links_.erase(page); }
 
   // The next event, which must be Text; its text.
   asio::awaitable<std::optional<std::string>> next_text() {
@@ -119,6 +125,7 @@ class TestBridge {
   }
 
   std::pair<PageEventQueue::Sender, PageEventQueue::Receiver> pair_;
+  std::map<PageId, PageEvent::Connected> links_;
   std::map<PageId, int> connected_;
   std::map<PageId, int> closed_;
 };

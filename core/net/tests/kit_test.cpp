@@ -74,11 +74,15 @@ TEST(Queue, ReceiveWaitsForAValueAndEndsWhenClosed) {
         [](Queue<int>::Sender sender) -> asio::awaitable<void> {
           for (int i = 0; i < 5; ++i) {
             co_await sleep(1ms);
-            EXPECT_TRUE(co_await sender.send(i));  // waits for room: capacity 1
+            CO_EXPECT_TRUE(co_await sender.send(i));  // waits for room: capacity 1
           }
         }(std::move(sender)),
         asio::detached);
-    while (auto value = co_await receiver.receive()) got.push_back(*value);
+    for (;;) {
+      auto value = co_await receiver.receive();
+      if (!value) break;
+      got.push_back(*value);
+    }
   });
   EXPECT_EQ(got, (std::vector<int>{0, 1, 2, 3, 4}));
 }
@@ -195,7 +199,7 @@ TEST(OneShot, DeliversOneValue) {
           EXPECT_FALSE(sender.send("twice"));
         }(std::move(sender)),
         asio::detached);
-    EXPECT_EQ(co_await receiver.receive(), "done");
+    CO_EXPECT_EQ(co_await receiver.receive(), "done");
     EXPECT_EQ(receiver.try_receive(), std::unexpected(ReceiveError::closed));
   });
 }
@@ -208,7 +212,7 @@ TEST(OneShot, ReceiverSeesASenderThatLeftWithoutSending) {
         rt.executor(),
         [](OneShot<int>::Sender) -> asio::awaitable<void> { co_await sleep(1ms); }(std::move(pair.first)),
         asio::detached);
-    EXPECT_EQ(co_await pair.second.receive(), std::nullopt);
+    CO_EXPECT_EQ(co_await pair.second.receive(), std::nullopt);
   });
 }
 
@@ -240,7 +244,7 @@ TEST(StopFlag, WakesWaitersAndStaysRaisedForLaterOnes) {
     co_await sleep(2ms);
     EXPECT_EQ(woken, 3);
     // A watcher that starts waiting after the raise resolves at once.
-    EXPECT_TRUE(co_await within(patience, watch.wait()));
+    CO_EXPECT_TRUE(co_await within(patience, watch.wait()));
   });
 }
 
@@ -317,14 +321,14 @@ TEST(Task, JoinTellsHowTheTaskEnded) {
       throw std::runtime_error("it broke");
     }());
     auto stuck = Task::spawn(rt.executor(), []() -> asio::awaitable<void> { co_await sleep(1h); }());
-    EXPECT_EQ((co_await fine.join()).how, TaskEnd::How::finished);
+    CO_EXPECT_EQ((co_await fine.join()).how, TaskEnd::How::finished);
     auto failed = co_await broken.join();
     EXPECT_EQ(failed.how, TaskEnd::How::failed);
     EXPECT_EQ(failed.fault, "it broke");
     EXPECT_FALSE(stuck.finished());
     stuck.abort();
-    EXPECT_EQ((co_await stuck.join()).how, TaskEnd::How::cancelled);
-    EXPECT_EQ((co_await Task().join()).how, TaskEnd::How::finished);
+    CO_EXPECT_EQ((co_await stuck.join()).how, TaskEnd::How::cancelled);
+    CO_EXPECT_EQ((co_await Task().join()).how, TaskEnd::How::finished);
   });
 }
 
@@ -347,7 +351,7 @@ TEST(Task, AbortUnwindsThroughLaterWaits) {
     }(watch, cleaned_up, went_on));
     co_await sleep(1ms);
     task.abort();
-    EXPECT_EQ((co_await task.join()).how, TaskEnd::How::cancelled);
+    CO_EXPECT_EQ((co_await task.join()).how, TaskEnd::How::cancelled);
   });
   EXPECT_TRUE(cleaned_up);
   EXPECT_FALSE(went_on);
@@ -370,7 +374,7 @@ TEST(TaskSet, GivesEndsInTheOrderTheyHappen) {
     CO_ASSERT_TRUE(second);
     EXPECT_EQ(second->fault, "second");
     EXPECT_TRUE(set.empty());
-    EXPECT_EQ(co_await set.next(), std::nullopt);
+    CO_EXPECT_EQ(co_await set.next(), std::nullopt);
   });
 }
 
@@ -384,7 +388,11 @@ TEST(TaskSet, AbortAllCancelsWhatStillRuns) {
     EXPECT_EQ(done->how, TaskEnd::How::finished);
     set.abort_all();
     int cancelled = 0;
-    while (auto end = co_await set.next()) cancelled += end->how == TaskEnd::How::cancelled;
+    for (;;) {
+      auto end = co_await set.next();
+      if (!end) break;
+      cancelled += end->how == TaskEnd::How::cancelled;
+    }
     EXPECT_EQ(cancelled, 3);
   });
 }
@@ -421,7 +429,11 @@ TEST(CrossChannel, OtherThreadsSendAndWakeTheRuntime) {
         for (int i = 0; i < 100; ++i) EXPECT_TRUE(sender.try_send(t * 1000 + i));
       });
     { auto last = std::move(sender); }  // the threads hold the only senders now
-    while (auto value = co_await receiver.receive()) got.push_back(*value);
+    for (;;) {
+      auto value = co_await receiver.receive();
+      if (!value) break;
+      got.push_back(*value);
+    }
     for (auto& thread : threads) thread.join();
   });
   ASSERT_EQ(got.size(), 400u);
@@ -462,10 +474,14 @@ TEST(CrossChannel, SendOnTheRuntimeWaitsForRoom) {
     asio::co_spawn(
         rt.executor(),
         [](CrossChannel<int>::Sender sender) -> asio::awaitable<void> {
-          for (int i = 0; i < 3; ++i) EXPECT_TRUE(co_await sender.send(i));
+          for (int i = 0; i < 3; ++i) CO_EXPECT_TRUE(co_await sender.send(i));
         }(std::move(sender)),
         asio::detached);
-    while (auto value = co_await receiver.receive()) got.push_back(*value);
+    for (;;) {
+      auto value = co_await receiver.receive();
+      if (!value) break;
+      got.push_back(*value);
+    }
   });
   EXPECT_EQ(got, (std::vector<int>{0, 1, 2}));
 }

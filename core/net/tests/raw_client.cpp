@@ -46,7 +46,8 @@ std::string client_frame(std::uint8_t opcode, std::string_view payload, bool fin
 }
 
 asio::awaitable<RawClient> RawClient::connect(std::uint16_t port) {
-  tcp::socket socket(co_await asio::this_coro::executor);
+  const auto executor = co_await asio::this_coro::executor;
+  tcp::socket socket(executor);
   co_await socket.async_connect(tcp::endpoint(asio::ip::address_v4::loopback(), port), asio::use_awaitable);
   co_return RawClient(std::move(socket));
 }
@@ -72,12 +73,15 @@ asio::awaitable<std::optional<std::string>> RawClient::read_until(std::string_vi
       buffered_.erase(0, at + delimiter.size());
       co_return head;
     }
-    if (!co_await fill()) co_return std::nullopt;
+    const bool more = co_await fill();
+    if (!more) co_return std::nullopt;
   }
 }
 
 asio::awaitable<std::string> RawClient::read_to_end() {
-  while (co_await fill()) {
+  for (;;) {
+    const bool more = co_await fill();
+    if (!more) break;
   }
   co_return std::exchange(buffered_, {});
 }
@@ -94,7 +98,9 @@ asio::awaitable<bool> RawClient::closed_by_server() {
 }
 
 asio::awaitable<std::optional<std::string>> RawClient::upgrade(std::string_view path, std::string_view headers) {
-  if (!co_await send(upgrade_request(path, headers))) co_return std::nullopt;
+  const std::string request = upgrade_request(path, headers);
+  const bool sent = co_await send(request);
+  if (!sent) co_return std::nullopt;
   co_return co_await read_until("\r\n\r\n");
 }
 
@@ -105,11 +111,14 @@ asio::awaitable<bool> RawClient::open() {
 
 asio::awaitable<std::optional<Frame>> RawClient::read_frame() {
   auto need = [&](std::size_t n) -> asio::awaitable<bool> {
-    while (buffered_.size() < n)
-      if (!co_await fill()) co_return false;
+    while (buffered_.size() < n) {
+      const bool more = co_await fill();
+      if (!more) co_return false;
+    }
     co_return true;
   };
-  if (!co_await need(2)) co_return std::nullopt;
+  bool enough = co_await need(2);
+  if (!enough) co_return std::nullopt;
   Frame frame;
   const auto b0 = static_cast<std::uint8_t>(buffered_[0]);
   const auto b1 = static_cast<std::uint8_t>(buffered_[1]);
@@ -119,18 +128,21 @@ asio::awaitable<std::optional<Frame>> RawClient::read_frame() {
   std::uint64_t length = b1 & 0x7F;
   std::size_t header = 2;
   if (length == 126) {
-    if (!co_await need(4)) co_return std::nullopt;
+    enough = co_await need(4);
+    if (!enough) co_return std::nullopt;
     length = (static_cast<std::uint8_t>(buffered_[2]) << 8) | static_cast<std::uint8_t>(buffered_[3]);
     header = 4;
   } else if (length == 127) {
-    if (!co_await need(10)) co_return std::nullopt;
+    enough = co_await need(10);
+    if (!enough) co_return std::nullopt;
     length = 0;
     for (int i = 2; i < 10; ++i) length = (length << 8) | static_cast<std::uint8_t>(buffered_[i]);
     header = 10;
   }
   const std::size_t key_at = header;
   if (frame.masked) header += 4;
-  if (!co_await need(header + length)) co_return std::nullopt;
+  enough = co_await need(header + length);
+  if (!enough) co_return std::nullopt;
   frame.payload = buffered_.substr(header, length);
   if (frame.masked)
     for (std::size_t i = 0; i < length; ++i) frame.payload[i] = static_cast<char>(frame.payload[i] ^ buffered_[key_at + i % 4]);

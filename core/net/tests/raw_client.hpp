@@ -52,7 +52,8 @@ class RawClient {
   asio::awaitable<bool> open();
 
   asio::awaitable<bool> send_frame(std::uint8_t opcode, std::string_view payload, bool fin = true, bool masked = true) {
-    co_return co_await send(client_frame(opcode, payload, fin, masked));
+    const std::string frame = client_frame(opcode, payload, fin, masked);
+    co_return co_await send(frame);
   }
   // The next frame; nothing when the stream ends (or breaks) first.
   asio::awaitable<std::optional<Frame>> read_frame();

@@ -18,19 +18,38 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <gtest/gtest.h>
 
-// ASSERT_* return from the function, which a coroutine cannot do; these co_return instead.
-#define CO_ASSERT_TRUE(condition)                              \
-  do {                                                         \
-    if (!(condition)) {                                        \
-      ADD_FAILURE() << "expected to hold: " #condition;        \
-      co_return;                                               \
-    }                                                          \
+// Checks for coroutines. ASSERT_* return from the function, which a coroutine cannot do; these
+// co_return instead. Each evaluates its expression once, into a local: g++ 12 miscompiles a
+// co_await inside a condition, so an awaited expression must never stand in one (nor in EXPECT_*).
+#define CO_ASSERT_TRUE(expression)                          \
+  do {                                                      \
+    const bool value_ = static_cast<bool>(expression);      \
+    if (!value_) {                                          \
+      ADD_FAILURE() << "expected to hold: " #expression;    \
+      co_return;                                            \
+    }                                                       \
   } while (0)
-#define CO_ASSERT_EQ(left, right)         \
-  do {                                    \
-    const bool equal_ = (left) == (right); \
-    EXPECT_EQ(left, right);               \
-    if (!equal_) co_return;               \
+#define CO_ASSERT_EQ(expression, expected)                  \
+  do {                                                      \
+    const auto value_ = (expression);                       \
+    const bool equal_ = value_ == (expected);               \
+    EXPECT_EQ(value_, expected) << #expression;             \
+    if (!equal_) co_return;                                 \
+  } while (0)
+#define CO_EXPECT_TRUE(expression)                          \
+  do {                                                      \
+    const bool value_ = static_cast<bool>(expression);      \
+    EXPECT_TRUE(value_) << #expression;                     \
+  } while (0)
+#define CO_EXPECT_FALSE(expression)                         \
+  do {                                                      \
+    const bool value_ = static_cast<bool>(expression);      \
+    EXPECT_FALSE(value_) << #expression;                    \
+  } while (0)
+#define CO_EXPECT_EQ(expression, expected)                  \
+  do {                                                      \
+    const auto value_ = (expression);                       \
+    EXPECT_EQ(value_, expected) << #expression;             \
   } while (0)
 
 namespace net::testing {
@@ -75,7 +94,8 @@ class Runtime {
 template <class T>
 asio::awaitable<std::optional<T>> within(std::chrono::milliseconds limit, asio::awaitable<T> op) {
   using namespace asio::experimental::awaitable_operators;
-  asio::steady_timer timer(co_await asio::this_coro::executor, limit);
+  const auto executor = co_await asio::this_coro::executor;
+  asio::steady_timer timer(executor, limit);
   auto outcome = co_await (std::move(op) || timer.async_wait(asio::as_tuple(asio::use_awaitable)));
   if (outcome.index() == 0) co_return std::move(std::get<0>(outcome));
   co_return std::nullopt;
@@ -83,13 +103,15 @@ asio::awaitable<std::optional<T>> within(std::chrono::milliseconds limit, asio::
 
 inline asio::awaitable<bool> within(std::chrono::milliseconds limit, asio::awaitable<void> op) {
   using namespace asio::experimental::awaitable_operators;
-  asio::steady_timer timer(co_await asio::this_coro::executor, limit);
+  const auto executor = co_await asio::this_coro::executor;
+  asio::steady_timer timer(executor, limit);
   auto outcome = co_await (std::move(op) || timer.async_wait(asio::as_tuple(asio::use_awaitable)));
   co_return outcome.index() == 0;
 }
 
 inline asio::awaitable<void> sleep(std::chrono::milliseconds time) {
-  asio::steady_timer timer(co_await asio::this_coro::executor, time);
+  const auto executor = co_await asio::this_coro::executor;
+  asio::steady_timer timer(executor, time);
   co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
 }
 
