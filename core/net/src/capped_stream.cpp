@@ -49,7 +49,9 @@ boost::system::error_code CappedStream::Meter::charge(std::size_t n) {
 }
 
 void teardown(boost::beast::role_type, CappedStream& stream, boost::system::error_code& ec) {
+  // Operations still pending on the socket are cancelled first: Wine does not end them on close.
   boost::system::error_code ignored;
+  stream.next_layer().cancel(ignored);
   stream.next_layer().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
   stream.next_layer().close(ec);
 }

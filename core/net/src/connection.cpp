@@ -56,8 +56,11 @@ bool coin_flip() {
 
 tcp::socket& socket_of(PageStream& stream) { return stream.next_layer().next_layer(); }
 
+// Ends the connection and every operation on it. The operations are cancelled before the socket
+// closes: Wine does not end a send blocked on a full buffer when its socket merely closes.
 void close_socket(tcp::socket& socket) {
   ErrorCode ignored;
+  socket.cancel(ignored);
   socket.shutdown(tcp::socket::shutdown_both, ignored);
   socket.close(ignored);
 }
