@@ -65,11 +65,6 @@ void close_socket(tcp::socket& socket) {
   socket.close(ignored);
 }
 
-asio::awaitable<bool> cancelled() {
-  auto state = co_await asio::this_coro::cancellation_state;
-  co_return state.cancelled() != asio::cancellation_type::none;
-}
-
 // Ends when `limit` has passed, after closing `socket` so that whatever runs on it ends as well;
 // `fired` tells that it did. The other branch of a race with an operation on that socket may still
 // end first, with the error of the closed socket, so the flag, not the race, says what happened.
@@ -85,8 +80,8 @@ asio::awaitable<void> close_after(std::chrono::milliseconds limit, tcp::socket& 
 // Ends when the server stops, after closing `socket`; `fired` tells that it did.
 asio::awaitable<void> close_when_stopped(const kit::StopWatch& stop, tcp::socket& socket, bool& fired) {
   co_await stop.wait();
-  const bool lost = co_await cancelled();
-  if (lost) co_return;
+  const auto state = co_await asio::this_coro::cancellation_state;
+  if (state.cancelled() != asio::cancellation_type::none) co_return;  // lost the race
   fired = true;
   close_socket(socket);
 }
@@ -131,6 +126,7 @@ asio::awaitable<bool> handshake(PageStream& stream, PageServerShared& shared, co
     page_server::log_refusal(shared, "a handshake timed out");
     co_return false;
   }
+  if (outcome.index() != 2) co_return false;
   auto& result = std::get<2>(outcome);
   if (result) co_return true;
   page_server::log_refusal(shared, "a handshake failed: " + result.error());

@@ -16,7 +16,6 @@
 #include "core/base/src/log.hpp"
 #include "core/base/src/quota.hpp"
 #include "core/net/src/connection.hpp"
-#include "core/net/src/listener_options.hpp"
 
 namespace net {
 
@@ -154,10 +153,9 @@ std::expected<PageServer, BindError> start(const asio::any_io_executor& executor
   const std::uint16_t port = config.port;
   tcp::acceptor listener(executor);
   ErrorCode ec;
-  // Opened, set up, bound and put to listen by hand: the acceptor's constructor would turn on
-  // address reuse, which on Windows lets a second program bind a port that is in use.
+  // Opened, bound and put to listen by hand: the acceptor's constructor would turn on address
+  // reuse, which on Windows lets the bridge bind a port that another program is listening on.
   listener.open(tcp::v4(), ec);
-  if (!ec) set_listener_options(listener, ec);
   if (!ec) listener.bind(tcp::endpoint(asio::ip::address_v4::loopback(), port), ec);
   if (!ec) listener.listen(listen_backlog, ec);
   tcp::endpoint local;

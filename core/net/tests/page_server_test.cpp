@@ -684,19 +684,4 @@ TEST_F(PageServerTest, APortHeldByAnotherProgramIsInUse) {
   });
 }
 
-// Another program that asks for address reuse still cannot bind the page port.
-TEST_F(PageServerTest, NoOtherProgramCanShareThePagePort) {
-  TestBridge bridge(rt.executor(), test_config());
-  rt.run([&]() -> asio::awaitable<void> {
-    tcp::acceptor other(rt.executor());
-    other.open(tcp::v4());
-    other.set_option(tcp::acceptor::reuse_address(true));
-    boost::system::error_code ec;
-    other.bind(tcp::endpoint(asio::ip::address_v4::loopback(), bridge.port()), ec);
-    EXPECT_TRUE(ec) << "a second socket could bind the page port";
-    co_await bridge.stop();
-  });
-  bridge.finish();
-}
-
 }  // namespace
