@@ -79,7 +79,7 @@ asio::awaitable<void> close_after(std::chrono::milliseconds limit, tcp::socket& 
 
 // Ends when the server stops, after closing `socket`; `fired` tells that it did.
 asio::awaitable<void> close_when_stopped(const kit::StopWatch& stop, tcp::socket& socket, bool& fired) {
-  co_await stop.wait();
+  co_await page_server::stopped(stop);
   const auto state = co_await asio::this_coro::cancellation_state;
   if (state.cancelled() != asio::cancellation_type::none) co_return;  // lost the race
   fired = true;
@@ -220,7 +220,7 @@ asio::awaitable<CloseReason> page_loop(PageStream& stream, const std::shared_ptr
       continue;
     }
 
-    co_await (stop.wait() || latest.wait() || queue.wait() || reader_ready(reader));
+    co_await (page_server::stopped(stop) || latest.wait() || queue.wait() || reader_ready(reader));
     co_await kit::throw_if_aborted();
   }
 }
@@ -249,7 +249,7 @@ asio::awaitable<bool> send_event(PageEventQueue::Sender& events, PageEvent event
     if (sent.error().error == kit::SendError::closed) co_return false;
     event = std::move(sent.error().value);
     if (stop.raised()) co_return false;
-    co_await (stop.wait() || events.wait_room());
+    co_await (page_server::stopped(stop) || events.wait_room());
     co_await kit::throw_if_aborted();
   }
 }

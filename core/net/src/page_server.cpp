@@ -88,7 +88,7 @@ asio::awaitable<void> accept_loop(tcp::acceptor listener, kit::StopWatch stop, s
   auto pump = std::make_shared<AcceptPump>(executor);
   pump->start(listener);
   for (;;) {
-    co_await (stop.wait() || pump->wait() || pages.wait());
+    co_await (page_server::stopped(stop) || pump->wait() || pages.wait());
     co_await kit::throw_if_aborted();
 
     // No input has priority: start at a random one and go round.
