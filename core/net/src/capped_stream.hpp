@@ -1,0 +1,134 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include <boost/asio/compose.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/core/bind_handler.hpp>
+#include <boost/beast/core/role.hpp>
+#include <boost/system/error_code.hpp>
+
+#include "core/base/src/time.hpp"
+#include "core/base/src/token_bucket.hpp"
+
+namespace net {
+
+// The errors of a page's stream itself.
+enum class StreamError {
+  handshake_over_cap = 1,  // "handshake over the size cap"
+  too_many_bytes,          // "page sent more bytes than allowed"
+};
+const boost::system::error_category& stream_category();
+boost::system::error_code make_error_code(StreamError e);
+
+// The page's TCP socket as the WebSocket stream sees it. Until the page holds a page slot it caps
+// the bytes a client may send during its handshake; from then on it meters every byte the page
+// sends against the page's byte bucket. Writes pass through unchanged.
+class CappedStream {
+ public:
+  using executor_type = boost::asio::ip::tcp::socket::executor_type;
+  using next_layer_type = boost::asio::ip::tcp::socket;
+  using Now = std::function<base::Instant()>;
+
+  // Starts in handshake mode with `handshake_cap` bytes to read.
+  CappedStream(boost::asio::ip::tcp::socket socket, std::uint64_t handshake_cap);
+
+  executor_type get_executor() noexcept { return socket_.get_executor(); }
+  next_layer_type& next_layer() noexcept { return socket_; }
+  const next_layer_type& next_layer() const noexcept { return socket_; }
+
+  // Leaves handshake mode for good: from now on reads take their bytes from a bucket of `burst`
+  // bytes that refills at `rate` bytes a second, full at `now`; `clock` tells the time of each read.
+  void enter_message_mode(std::uint32_t rate, std::uint32_t burst, base::Instant now, Now clock);
+  bool in_message_mode() const { return meter_->bytes.has_value(); }
+
+  template <class MutableBufferSequence, class ReadToken>
+  auto async_read_some(const MutableBufferSequence& buffers, ReadToken&& token);
+
+  template <class ConstBufferSequence, class WriteToken>
+  auto async_write_some(const ConstBufferSequence& buffers, WriteToken&& token) {
+    return socket_.async_write_some(buffers, std::forward<WriteToken>(token));
+  }
+
+ private:
+  // Shared with reads in flight: a read may complete after the stream is gone.
+  struct Meter {
+    std::uint64_t handshake_left;
+    std::optional<base::TokenBucket> bytes;
+    Now clock;
+
+    bool handshake_spent() const { return !bytes && handshake_left == 0; }
+    // Accounts for `n` bytes just read; an error when they must be thrown away.
+    boost::system::error_code charge(std::size_t n);
+  };
+
+  template <class MutableBufferSequence>
+  struct ReadOp;
+
+  boost::asio::ip::tcp::socket socket_;
+  std::shared_ptr<Meter> meter_;
+};
+
+template <class MutableBufferSequence>
+struct CappedStream::ReadOp {
+  enum class Phase { start, failing, reading };
+  boost::asio::ip::tcp::socket* socket;  // only touched when the read starts
+  std::shared_ptr<Meter> meter;
+  MutableBufferSequence buffers;
+  Phase phase = Phase::start;
+
+  template <class Self>
+  void operator()(Self& self, boost::system::error_code ec = {}, std::size_t n = 0) {
+    switch (phase) {
+      case Phase::start:
+        if (meter->handshake_spent()) {
+          // Fails without touching the socket; completions are never run inline.
+          phase = Phase::failing;
+          boost::asio::post(socket->get_executor(), std::move(self));
+          return;
+        }
+        phase = Phase::reading;
+        socket->async_read_some(buffers, std::move(self));
+        return;
+      case Phase::failing:
+        self.complete(make_error_code(StreamError::handshake_over_cap), 0);
+        return;
+      case Phase::reading:
+        // A socket shut down for receiving has ended its stream.
+        if (ec == boost::asio::error::shut_down) ec = boost::asio::error::eof;
+        if (!ec && n > 0) {
+          ec = meter->charge(n);
+          if (ec) n = 0;  // the bytes are thrown away
+        }
+        self.complete(ec, n);
+        return;
+    }
+  }
+};
+
+template <class MutableBufferSequence, class ReadToken>
+auto CappedStream::async_read_some(const MutableBufferSequence& buffers, ReadToken&& token) {
+  return boost::asio::async_compose<ReadToken, void(boost::system::error_code, std::size_t)>(
+      ReadOp<MutableBufferSequence>{&socket_, meter_, buffers}, token, socket_);
+}
+
+// The WebSocket closing handshake's last step for a page: shut the socket down and close it at
+// once. The library's own teardown would wait for the page to close its side first, and a page
+// that never does must not keep its slot.
+void teardown(boost::beast::role_type role, CappedStream& stream, boost::system::error_code& ec);
+
+template <class TeardownHandler>
+void async_teardown(boost::beast::role_type role, CappedStream& stream, TeardownHandler&& handler) {
+  boost::system::error_code ignored;
+  teardown(role, stream, ignored);
+  boost::asio::post(stream.get_executor(), boost::beast::bind_front_handler(std::forward<TeardownHandler>(handler),
+                                                                            boost::system::error_code{}));
+}
+
+}  // namespace net

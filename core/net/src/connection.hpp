@@ -1,0 +1,58 @@
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include "core/net/src/kit/slots.hpp"
+#include "core/net/src/kit/stop_flag.hpp"
+#include "core/net/src/page_event.hpp"
+
+namespace net {
+
+struct PageServerShared;
+
+// Why a page's task ended.
+enum class CloseReason {
+  bridge_stopping,    // "the bridge is stopping"
+  bridge_closed,      // "the bridge closed it"
+  disconnected,       // "it disconnected"
+  connection_failed,  // "its connection failed"
+  too_many_messages,  // "it sent too many messages"
+  closed,             // "it closed"
+  send_failed,        // "sending to it failed"
+  stopped_reading,    // "it stopped reading"
+};
+std::string_view close_reason_text(CloseReason reason);
+
+// Held by a page task once the page was reported Connected: reports it Closed when it goes, however
+// the task ends (returned, aborted or failed). When the event queue is full, a detached task waits
+// for room; when the collector link is gone, the event is dropped.
+class PageGuard {
+ public:
+  PageGuard(PageEventQueue::Sender events, PageId page) : events_(std::move(events)), page_(page) {}
+  PageGuard(const PageGuard&) = delete;
+  PageGuard& operator=(const PageGuard&) = delete;
+  ~PageGuard();
+
+ private:
+  PageEventQueue::Sender events_;
+  PageId page_;
+};
+
+namespace connection {
+
+// The task of one page connection, from the accepted socket to its close: handshake under its
+// time-out and the stop flag, page slot, Connected, the page loop, close line and close handshake.
+boost::asio::awaitable<void> serve_page(boost::asio::ip::tcp::socket socket, kit::Slots::Permit handshake_slot,
+                                        PageId page, kit::StopWatch stop, std::shared_ptr<PageServerShared> shared,
+                                        PageEventQueue::Sender events);
+
+// Queues `event`, waiting for room while racing the stop flag (in random order at each wake-up).
+// True when queued; false when the stop came first or the collector link is gone.
+boost::asio::awaitable<bool> send_event(PageEventQueue::Sender& events, PageEvent event, const kit::StopWatch& stop);
+
+}  // namespace connection
+}  // namespace net

@@ -1,0 +1,130 @@
+#include "core/net/src/handshake.hpp"
+
+#include <limits>
+
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/rfc7230.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include "core/net/src/page_server.hpp"
+
+namespace net::connection {
+
+namespace asio = boost::asio;
+namespace http = boost::beast::http;
+namespace websocket = boost::beast::websocket;
+
+namespace {
+
+// The path of a request target without its query; the absolute form "http://host/path" counts
+// by its path.
+std::string_view target_path(std::string_view target) {
+  if (!target.starts_with('/')) {
+    if (auto scheme = target.find("://"); scheme != std::string_view::npos) {
+      auto path = target.find('/', scheme + 3);
+      target = path == std::string_view::npos ? std::string_view("/") : target.substr(path);
+    }
+  }
+  return target.substr(0, target.find('?'));
+}
+
+bool visible_ascii_or_tab(std::string_view value) {
+  for (unsigned char c : value)
+    if (c != '\t' && (c < 0x20 || c > 0x7E)) return false;
+  return true;
+}
+
+constexpr Refusal not_found{404, "Not Found", "not found"};
+constexpr Refusal origin_not_allowed{403, "Forbidden", "origin not allowed"};
+
+// The WebSocket settings of every page.
+void apply_page_settings(PageStream& stream, const PageServerConfig& config) {
+  stream.read_message_max(config.max_message_size);  // bounds single frames as well
+  stream.write_buffer_bytes(131072);
+  stream.auto_fragment(false);  // each text goes out as one frame
+  stream.text(true);
+}
+
+}  // namespace
+
+std::optional<Refusal> check_request(const PageRequest& request, std::string_view path,
+                                     const std::unordered_set<std::string>& allowed) {
+  if (target_path(request.target()) != path) return not_found;
+  auto [first, last] = request.equal_range(http::field::origin);
+  if (first == last) return std::nullopt;
+  if (std::next(first) != last) return origin_not_allowed;
+  std::string_view origin = first->value();
+  if (origin.empty()) return std::nullopt;
+  if (!visible_ascii_or_tab(origin)) return origin_not_allowed;
+  if (allowed.contains(std::string(origin))) return std::nullopt;
+  return origin_not_allowed;
+}
+
+std::string refusal_response(const Refusal& refusal) {
+  return "HTTP/1.1 " + std::to_string(refusal.status) + " " + std::string(refusal.reason) + "\r\n\r\n" +
+         std::string(refusal.body);
+}
+
+bool meets_upgrade_rules(const PageRequest& request) {
+  // The same checks, in the same order, as the library makes before it answers 101.
+  if (request.version() != 11) return false;
+  if (request.method() != http::verb::get) return false;
+  if (request.find(http::field::host) == request.end()) return false;
+  auto connection = request.find(http::field::connection);
+  if (connection == request.end() || !http::token_list{connection->value()}.exists("upgrade")) return false;
+  auto upgrade = request.find(http::field::upgrade);
+  if (upgrade == request.end() || !http::token_list{upgrade->value()}.exists("websocket")) return false;
+  auto key = request.find(http::field::sec_websocket_key);
+  if (key == request.end() || key->value().size() > 24) return false;
+  auto version = request.find(http::field::sec_websocket_version);
+  if (version == request.end() || version->value() != "13") return false;
+  return true;
+}
+
+std::string error_text(const boost::system::error_code& ec) {
+  const auto& category = ec.category();
+  if (category == boost::system::system_category() || category == boost::system::generic_category() ||
+      category == asio::error::get_misc_category() || category == stream_category())
+    return "IO error: " + ec.message();
+  return ec.message();
+}
+
+asio::awaitable<std::expected<void, std::string>> accept_page_handshake(PageStream& stream,
+                                                                       const PageServerConfig& config) {
+  using Result = std::expected<void, std::string>;
+  // Bytes after the request are dropped with the buffer: a client waits for the answer before it
+  // sends frames.
+  boost::beast::flat_buffer buffer;
+  http::request_parser<http::empty_body> parser;
+  // The stream's size cap bounds the request, not the parser's smaller default.
+  parser.header_limit(std::numeric_limits<std::uint32_t>::max());
+  auto [read_error, read_size] =
+      co_await http::async_read(stream.next_layer(), buffer, parser, asio::as_tuple(asio::use_awaitable));
+  if (read_error) co_return Result(std::unexpect, error_text(read_error));
+  const PageRequest& request = parser.get();
+
+  apply_page_settings(stream, config);
+  const bool upgrade = meets_upgrade_rules(request);
+  if (upgrade) {
+    if (auto refusal = check_request(request, config.path, config.allowed_origins)) {
+      std::string answer = refusal_response(*refusal);
+      auto [write_error, written] =
+          co_await asio::async_write(stream.next_layer(), asio::buffer(answer), asio::as_tuple(asio::use_awaitable));
+      if (write_error) co_return Result(std::unexpect, error_text(write_error));
+      co_return Result(std::unexpect,
+                       "HTTP error: " + std::to_string(refusal->status) + " " + std::string(refusal->reason));
+    }
+  }
+  // The library answers: 101 for a request that passed, its own error response otherwise.
+  auto [accept_error] = co_await stream.async_accept(request, asio::as_tuple(asio::use_awaitable));
+  if (accept_error) co_return Result(std::unexpect, error_text(accept_error));
+  // Never serve a page whose request skipped the checks, should the library ever accept more.
+  if (!upgrade) co_return Result(std::unexpect, "the request was accepted without its checks");
+  co_return Result();
+}
+
+}  // namespace net::connection

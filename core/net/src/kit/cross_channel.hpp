@@ -1,0 +1,170 @@
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <expected>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include <boost/asio/post.hpp>
+
+#include "core/net/src/kit/wait_list.hpp"
+
+namespace net::kit {
+
+// A bounded channel into the runtime from any thread. try_send is thread-safe and wakes the runtime
+// by posting to its executor; the receiver lives on the runtime thread. Closed as a Queue is: for
+// the receiver once every sender is gone and the values are taken, for senders once the receiver is
+// gone. The runtime's io_context must outlive every send.
+template <class T>
+class CrossChannel {
+  struct State {
+    State(const Executor& executor, std::size_t capacity)
+        : executor(executor), capacity(capacity), readable(executor), writable(executor) {}
+    std::mutex mutex;
+    Executor executor;
+    std::deque<T> items;
+    std::size_t capacity;
+    std::size_t senders = 1;
+    bool receiver = true;
+    bool wake_posted = false;
+    WaitList readable;  // runtime thread only
+    WaitList writable;  // runtime thread only
+
+    // Called with the mutex held: makes the runtime look at the channel again, once per batch.
+    void wake_receiver(const std::shared_ptr<State>& self) {
+      if (wake_posted || !receiver) return;
+      wake_posted = true;
+      boost::asio::post(executor, [self] {
+        {
+          std::lock_guard lock(self->mutex);
+          self->wake_posted = false;
+        }
+        self->readable.wake_all();
+      });
+    }
+  };
+
+ public:
+  class Sender {
+   public:
+    Sender(const Sender& other) : state_(other.state_) {
+      if (!state_) return;
+      std::lock_guard lock(state_->mutex);
+      ++state_->senders;
+    }
+    Sender(Sender&&) noexcept = default;
+    Sender& operator=(Sender other) noexcept {
+      std::swap(state_, other.state_);
+      return *this;
+    }
+    ~Sender() {
+      if (!state_) return;
+      std::lock_guard lock(state_->mutex);
+      if (--state_->senders == 0) state_->wake_receiver(state_);
+    }
+
+    // Queues `value` without waiting, from any thread; gives it back when full or closed.
+    std::expected<void, Unsent<T>> try_send(T value) {
+      std::lock_guard lock(state_->mutex);
+      if (!state_->receiver) return std::unexpected(Unsent<T>{SendError::closed, std::move(value)});
+      if (state_->items.size() >= state_->capacity)
+        return std::unexpected(Unsent<T>{SendError::full, std::move(value)});
+      state_->items.push_back(std::move(value));
+      state_->wake_receiver(state_);
+      return {};
+    }
+
+    // Queues `value`, waiting for room; gives it back only when the receiver is gone. Runtime
+    // thread only.
+    boost::asio::awaitable<std::expected<void, T>> send(T value) {
+      for (;;) {
+        auto sent = try_send(std::move(value));
+        if (sent) co_return std::expected<void, T>{};
+        if (sent.error().error == SendError::closed) co_return std::unexpected(std::move(sent.error().value));
+        value = std::move(sent.error().value);
+        auto state = state_;
+        co_await wait_until(state->writable, [&] {
+          std::lock_guard lock(state->mutex);
+          return !state->receiver || state->items.size() < state->capacity;
+        });
+        co_await throw_if_aborted();
+      }
+    }
+
+   private:
+    friend class CrossChannel;
+    explicit Sender(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    std::shared_ptr<State> state_;
+  };
+
+  // Runtime thread only.
+  class Receiver {
+   public:
+    Receiver(Receiver&&) noexcept = default;
+    Receiver& operator=(Receiver other) noexcept {
+      std::swap(state_, other.state_);
+      return *this;
+    }
+    ~Receiver() {
+      if (!state_) return;
+      {
+        std::lock_guard lock(state_->mutex);
+        state_->receiver = false;
+        state_->items.clear();
+      }
+      state_->writable.wake_all();
+    }
+
+    std::expected<T, ReceiveError> try_receive() {
+      std::optional<T> value;
+      {
+        std::lock_guard lock(state_->mutex);
+        if (!state_->items.empty()) {
+          value.emplace(std::move(state_->items.front()));
+          state_->items.pop_front();
+        } else if (state_->senders == 0) {
+          return std::unexpected(ReceiveError::closed);
+        } else {
+          return std::unexpected(ReceiveError::empty);
+        }
+      }
+      if (state_->writable.has_waiters()) state_->writable.wake_all();
+      return std::move(*value);
+    }
+
+    boost::asio::awaitable<std::optional<T>> receive() {
+      for (;;) {
+        auto value = try_receive();
+        if (value) co_return std::move(*value);
+        if (value.error() == ReceiveError::closed) co_return std::nullopt;
+        co_await wait();
+        co_await throw_if_aborted();
+      }
+    }
+
+    // Ready when a value is queued or no sender is left.
+    boost::asio::awaitable<void> wait() const {
+      auto state = state_;
+      co_await wait_until(state->readable, [&] {
+        std::lock_guard lock(state->mutex);
+        return !state->items.empty() || state->senders == 0;
+      });
+    }
+
+   private:
+    friend class CrossChannel;
+    explicit Receiver(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    std::shared_ptr<State> state_;
+  };
+
+  // A new channel with room for `capacity` values (at least 1); its receiver runs on `executor`.
+  static std::pair<Sender, Receiver> make(const Executor& executor, std::size_t capacity) {
+    auto state = std::make_shared<State>(executor, capacity == 0 ? 1 : capacity);
+    return {Sender(state), Receiver(state)};
+  }
+};
+
+}  // namespace net::kit

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <functional>
+#include <list>
+#include <memory>
+#include <utility>
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/associated_cancellation_slot.hpp>
+#include <boost/asio/associated_executor.hpp>
+#include <boost/asio/async_result.hpp>
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/cancellation_type.hpp>
+#include <boost/asio/error.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/system/system_error.hpp>
+
+namespace net::kit {
+
+using Executor = boost::asio::any_io_executor;
+using ErrorCode = boost::system::error_code;
+
+// The tasks waiting for some state to change: the building block of every primitive of the kit.
+//
+// A wait is level-triggered: it completes at once when the caller says the state is ready already,
+// and otherwise at the next wake_all(). A wait carries no value, so cancelling it (for instance as
+// the losing branch of a race) never loses anything; the waiter looks at the state again after it
+// wakes. Completions are always posted, never run inside the call that causes them.
+//
+// Runtime thread only.
+class WaitList {
+ public:
+  explicit WaitList(Executor executor) : executor_(std::move(executor)) {}
+  WaitList(const WaitList&) = delete;
+  WaitList& operator=(const WaitList&) = delete;
+  ~WaitList() { complete_all(boost::asio::error::operation_aborted); }
+
+  const Executor& get_executor() const noexcept { return executor_; }
+  bool has_waiters() const noexcept { return !waiters_.empty(); }
+
+  // Completes with no error when `ready` or at the next wake_all(), with operation_aborted when
+  // the wait is cancelled or the list goes away.
+  template <class Token>
+  auto async_wait(bool ready, Token&& token) {
+    return boost::asio::async_initiate<Token, void(ErrorCode)>(
+        [this](auto handler, bool ready) { start(std::move(handler), ready); }, token, ready);
+  }
+
+  void wake_all() { complete_all({}); }
+
+ private:
+  struct Waiter {
+    std::move_only_function<void(ErrorCode)> complete;
+    boost::asio::cancellation_slot slot;
+    std::list<std::shared_ptr<Waiter>>::iterator position;
+  };
+
+  template <class Handler>
+  void start(Handler handler, bool ready) {
+    auto slot = boost::asio::get_associated_cancellation_slot(handler);
+    auto work = boost::asio::make_work_guard(boost::asio::get_associated_executor(handler, executor_));
+    auto complete = [handler = std::move(handler), work = std::move(work)](ErrorCode ec) mutable {
+      auto executor = work.get_executor();
+      boost::asio::post(executor, [handler = std::move(handler), ec]() mutable { std::move(handler)(ec); });
+      work.reset();
+    };
+    if (ready) {
+      complete({});
+      return;
+    }
+    auto waiter = std::make_shared<Waiter>();
+    waiter->complete = std::move(complete);
+    waiter->position = waiters_.insert(waiters_.end(), waiter);
+    if (slot.is_connected()) {
+      waiter->slot = slot;
+      // The weak pointer makes a late second cancellation harmless: once the waiter has left the
+      // list it is gone, and so is any need to touch the list.
+      slot.assign([this, weak = std::weak_ptr<Waiter>(waiter)](boost::asio::cancellation_type type) {
+        if (type == boost::asio::cancellation_type::none) return;
+        auto waiter = weak.lock();
+        if (!waiter) return;
+        waiters_.erase(waiter->position);
+        auto complete = std::move(waiter->complete);
+        complete(boost::asio::error::operation_aborted);
+      });
+    }
+  }
+
+  void complete_all(ErrorCode ec) {
+    auto waiters = std::move(waiters_);
+    waiters_.clear();
+    for (auto& waiter : waiters) {
+      if (waiter->slot.is_connected()) waiter->slot.clear();
+      auto complete = std::move(waiter->complete);
+      complete(ec);
+    }
+  }
+
+  Executor executor_;
+  std::list<std::shared_ptr<Waiter>> waiters_;
+};
+
+// Waits on `list` from a coroutine until `ready()` holds or a wake comes. `ready` is asked when the
+// wait really starts, not when this is called, so a change in between is not missed. Ends alike on
+// readiness, a wake or a cancellation and never throws for a lost race: the caller looks at the
+// state again. A cancelled task still stops at its next co_await, which throws.
+template <class Ready>
+boost::asio::awaitable<void> wait_until(WaitList& list, Ready ready) {
+  co_await list.async_wait(ready(), boost::asio::as_tuple(boost::asio::use_awaitable));
+}
+
+// Throws operation_aborted when the current coroutine has been asked to stop: for the places where
+// it learns of that as an ordinary result and must not carry on (a cancelled receive must not take
+// a value that its caller will never see).
+inline boost::asio::awaitable<void> throw_if_aborted() {
+  auto state = co_await boost::asio::this_coro::cancellation_state;
+  if (state.cancelled() != boost::asio::cancellation_type::none)
+    throw boost::system::system_error(boost::asio::error::operation_aborted);
+}
+
+// Why a value could not be queued, or could not be taken.
+enum class SendError { full, closed };
+enum class ReceiveError { empty, closed };
+
+// A value that was not queued comes back to its sender with the reason.
+template <class T>
+struct Unsent {
+  SendError error;
+  T value;
+};
+
+}  // namespace net::kit

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+
+#include "core/net/src/capped_stream.hpp"
+#include "core/net/tests/runtime.hpp"
+
+namespace {
+
+using namespace net::testing;
+using net::CappedStream;
+using net::StreamError;
+using tcp = boost::asio::ip::tcp;
+
+// A connected pair of loopback sockets: the server's end and the client's end.
+asio::awaitable<std::pair<tcp::socket, tcp::socket>> socket_pair() {
+  auto executor = co_await asio::this_coro::executor;
+  tcp::acceptor listener(executor, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+  tcp::socket client(executor);
+  co_await client.async_connect(listener.local_endpoint(), asio::use_awaitable);
+  tcp::socket server = co_await listener.async_accept(asio::use_awaitable);
+  co_return std::pair{std::move(server), std::move(client)};
+}
+
+// Reads once; the error and the bytes.
+asio::awaitable<std::pair<boost::system::error_code, std::string>> read_once(CappedStream& stream) {
+  std::array<char, 4096> buffer;
+  auto [ec, n] = co_await stream.async_read_some(asio::buffer(buffer), asio::as_tuple(asio::use_awaitable));
+  co_return std::pair{ec, std::string(buffer.data(), n)};
+}
+
+asio::awaitable<void> write(tcp::socket& socket, std::string_view bytes) {
+  co_await asio::async_write(socket, asio::buffer(bytes), asio::use_awaitable);
+}
+
+TEST(CappedStream, TheReadThatCrossesTheCapIsWholeAndOnlyTheNextOneFails) {
+  Runtime rt;
+  rt.run([&]() -> asio::awaitable<void> {
+    auto [server, client] = co_await socket_pair();
+    CappedStream stream(std::move(server), 10);
+    co_await write(client, "12345678");
+    auto first = co_await read_once(stream);
+    EXPECT_FALSE(first.first);
+    EXPECT_EQ(first.second, "12345678");
+    co_await write(client, "abcde");  // 2 bytes of budget left
+    auto crossing = co_await read_once(stream);
+    EXPECT_FALSE(crossing.first);
+    EXPECT_EQ(crossing.second, "abcde");
+    co_await write(client, "x");
+    auto over = co_await read_once(stream);
+    EXPECT_EQ(over.first, net::make_error_code(StreamError::handshake_over_cap));
+    EXPECT_EQ(over.first.message(), "handshake over the size cap");
+    // The failed read did not touch the socket: the byte is still there.
+    std::array<char, 1> byte;
+    co_await asio::async_read(stream.next_layer(), asio::buffer(byte), asio::use_awaitable);
+    EXPECT_EQ(byte[0], 'x');
+  });
+}
+
+TEST(CappedStream, MessageModeTakesEveryByteFromTheBucket) {
+  Runtime rt;
+  rt.run([&]() -> asio::awaitable<void> {
+    auto [server, client] = co_await socket_pair();
+    CappedStream stream(std::move(server), 4);
+    const auto frozen = base::Clock::now();
+    stream.enter_message_mode(1, 100, frozen, [frozen] { return frozen; });
+    EXPECT_TRUE(stream.in_message_mode());
+    co_await write(client, std::string(60, 'a'));  // far over the handshake cap: no longer counted
+    auto first = co_await read_once(stream);
+    EXPECT_FALSE(first.first);
+    EXPECT_EQ(first.second.size(), 60u);
+    co_await write(client, std::string(60, 'b'));  // 40 tokens left
+    auto second = co_await read_once(stream);
+    EXPECT_EQ(second.first, net::make_error_code(StreamError::too_many_bytes));
+    EXPECT_EQ(second.first.message(), "page sent more bytes than allowed");
+    EXPECT_TRUE(second.second.empty());  // the bytes were thrown away
+  });
+}
+
+TEST(CappedStream, TheEndOfTheStreamNeverFailsOnTheBucket) {
+  Runtime rt;
+  rt.run([&]() -> asio::awaitable<void> {
+    auto [server, client] = co_await socket_pair();
+    CappedStream stream(std::move(server), 4);
+    const auto frozen = base::Clock::now();
+    stream.enter_message_mode(1, 10, frozen, [frozen] { return frozen; });
+    co_await write(client, std::string(10, 'a'));
+    auto all = co_await read_once(stream);  // the bucket is empty now
+    EXPECT_FALSE(all.first);
+    client.close();
+    auto end = co_await read_once(stream);
+    EXPECT_EQ(end.first, asio::error::eof);
+  });
+}
+
+TEST(CappedStream, TeardownClosesAtOnceWithoutWaitingForThePeer) {
+  Runtime rt;
+  rt.run([&]() -> asio::awaitable<void> {
+    auto [server, client] = co_await socket_pair();
+    CappedStream stream(std::move(server), 4);
+    auto token = asio::as_tuple(asio::use_awaitable);
+    auto [ec] = co_await asio::async_initiate<decltype(token), void(boost::system::error_code)>(
+        [&](auto handler) { net::async_teardown(boost::beast::role_type::server, stream, std::move(handler)); }, token);
+    EXPECT_FALSE(ec);
+    EXPECT_FALSE(stream.next_layer().is_open());
+    // The client, which never closed, sees the end.
+    std::array<char, 16> buffer;
+    auto read = co_await within(patience, client.async_read_some(asio::buffer(buffer), asio::as_tuple(asio::use_awaitable)));
+    CO_ASSERT_TRUE(read);
+    EXPECT_EQ(std::get<0>(*read), asio::error::eof);
+  });
+}
+
+}  // namespace
