@@ -275,6 +275,9 @@ std::expected<CollectorWrite, WriteError> check_write_line(CollectorWrite write)
 
 std::string collector_number(double value) {
   if (value == 0) return "0";  // also -0
+  // Write lines are checked for finite numbers before they are built; an error text may still
+  // show a non-finite value, which has no exponent to lay out.
+  if (!std::isfinite(value)) return std::isnan(value) ? "NaN" : value > 0 ? "inf" : "-inf";
   // The shortest digits that read back as the same double, in scientific form ("1.25e+02"), then
   // laid out without the exponent. std::to_chars with chars_format::fixed is no help here: for
   // large values it writes every digit of the exact binary value (1.2345678901234568e20 would

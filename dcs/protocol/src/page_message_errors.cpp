@@ -1,6 +1,7 @@
 // The texts of the page message errors. They go into the relay's log lines; pages are never sent
 // them.
 
+#include <cmath>
 #include <string>
 #include <variant>
 
@@ -42,7 +43,11 @@ std::string WriteError::fmt() const {
             return cat({"highlight ", e.element, ": element must be one token of printable ASCII"});
           },
           [](const SecondsOutOfRange& e) {
-            return cat({"highlight seconds ", page_message::collector_number(e.seconds),
+            // The shortest form of the page's number; unlike a collector line, -0 stays "-0".
+            const std::string seconds = e.seconds == 0 && std::signbit(e.seconds)
+                                            ? "-0"
+                                            : page_message::collector_number(e.seconds);
+            return cat({"highlight seconds ", seconds,
                         " are not in (0, ", page_message::collector_number(kMaxHighlightSeconds),
                         "]"});
           },

@@ -110,3 +110,14 @@ TEST(CollectorPackets, WrappedByteForByte) {
 
 }  // namespace
 }  // namespace protocol
+
+namespace {
+
+TEST(CollectorNumber, NonFiniteValuesAreNamedNotLaidOut) {
+  // Write lines never hold them, but an error text built from a value made in code may.
+  EXPECT_EQ(protocol::page_message::collector_number(std::numeric_limits<double>::infinity()), "inf");
+  EXPECT_EQ(protocol::page_message::collector_number(-std::numeric_limits<double>::infinity()), "-inf");
+  EXPECT_EQ(protocol::page_message::collector_number(std::numeric_limits<double>::quiet_NaN()), "NaN");
+}
+
+}  // namespace

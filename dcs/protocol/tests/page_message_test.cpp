@@ -148,6 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "write 0: highlight : element must be one token of printable ASCII"},
         Refusal{"SecondsZero", writes_message(R"([{"channel":"highlight","address":"X","value":0}])"),
                 "write 0: highlight seconds 0 are not in (0, 600]"},
+        Refusal{"SecondsNegativeZero", writes_message(R"([{"channel":"highlight","address":"X","value":-0.0}])"),
+                "write 0: highlight seconds -0 are not in (0, 600]"},
         Refusal{"SecondsNegative", writes_message(R"([{"channel":"highlight","address":"X","value":-1}])"),
                 "write 0: highlight seconds -1 are not in (0, 600]"},
         Refusal{"SecondsOver", writes_message(R"([{"channel":"highlight","address":"X","value":600.5}])"),
