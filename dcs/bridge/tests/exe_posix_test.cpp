@@ -38,8 +38,8 @@ TEST(BridgeProgram, WhatNeedsDcsFoldersFailsClearly) {
     ProgramResult r = run_bridge(c.args, {{"TOLVARO_DCS_PAGE_PORT", "x"}});
     EXPECT_EQ(r.exit_code, 1) << c.what;
     EXPECT_EQ(r.out, "") << c.what;
-    EXPECT_EQ(log_lines(r.err),
-              std::vector<std::string>{"error " + c.what + " needs the Windows build: this one cannot reach DCS folders"})
+    EXPECT_EQ(log_lines(r.err), std::vector<std::string>{"error " + c.what +
+                                                         " needs the Windows build: this one cannot reach DCS folders"})
         << c.what;
   }
 }

@@ -80,13 +80,21 @@ TEST(BridgeProgram, TheModesReadTheirConfigurationAndAreNotBuiltYet) {
       {{}, {}, 1, "error tray mode is not available in this build yet"},
       {{L"--autostart"}, {}, 1, "error tray mode is not available in this build yet"},
       {{L"headless"}, {}, 1, "error headless mode is not available in this build yet"},
-      {{L"headless"}, {{"TOLVARO_DCS_PAGE_PORT", L"08080"}, {"BRIDGE_ALLOWED_ORIGINS", L" , "}}, 1,
+      {{L"headless"},
+       {{"TOLVARO_DCS_PAGE_PORT", L"08080"}, {"BRIDGE_ALLOWED_ORIGINS", L" , "}},
+       1,
        "error headless mode is not available in this build yet"},
-      {{L"headless"}, {{"TOLVARO_DCS_PAGE_PORT", L"abc"}}, 2,
+      {{L"headless"},
+       {{"TOLVARO_DCS_PAGE_PORT", L"abc"}},
+       2,
        "error TOLVARO_DCS_PAGE_PORT=\"abc\" is not a port from 1 to 65535"},
-      {{}, {{"TOLVARO_DCS_LISTEN_PORT", L"0"}, {"TOLVARO_DCS_PAGE_PORT", L"08080"}}, 2,
+      {{},
+       {{"TOLVARO_DCS_LISTEN_PORT", L"0"}, {"TOLVARO_DCS_PAGE_PORT", L"08080"}},
+       2,
        "error TOLVARO_DCS_LISTEN_PORT=\"0\" is not a port from 1 to 65535"},
-      {{L"--autostart"}, {{"TOLVARO_DCS_PAGE_PORT", L"+80"}, {"TOLVARO_DCS_LISTEN_PORT", L"x"}}, 2,
+      {{L"--autostart"},
+       {{"TOLVARO_DCS_PAGE_PORT", L"+80"}, {"TOLVARO_DCS_LISTEN_PORT", L"x"}},
+       2,
        "error TOLVARO_DCS_PAGE_PORT=\"+80\" is not a port from 1 to 65535"},
   };
   for (const Case& c : cases) {
@@ -99,9 +107,7 @@ TEST(BridgeProgram, TheModesReadTheirConfigurationAndAreNotBuiltYet) {
 
 // DCS folders.
 
-std::string utf8(const std::wstring& wide) {
-  return bridge::to_text(bridge::OsStringView(wide.data(), wide.size()));
-}
+std::string utf8(const std::wstring& wide) { return bridge::to_text(bridge::OsStringView(wide.data(), wide.size())); }
 std::wstring wide(std::string_view text) { return bridge::to_os(text); }
 
 // A registry value, put back as it was when the test ends.
@@ -113,8 +119,8 @@ class SavedValue {
     if (RegGetValueW(root_, subkey_.c_str(), name_.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type_, nullptr, &size) ==
         ERROR_SUCCESS) {
       std::string bytes(size, '\0');
-      if (RegGetValueW(root_, subkey_.c_str(), name_.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type_, bytes.data(),
-                       &size) == ERROR_SUCCESS) {
+      if (RegGetValueW(root_, subkey_.c_str(), name_.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type_, bytes.data(), &size) ==
+          ERROR_SUCCESS) {
         bytes.resize(size);
         old_ = std::move(bytes);
       }
@@ -176,7 +182,8 @@ class DcsFolders : public ::testing::Test {
   void put(std::string_view relative, std::string_view bytes) const {
     std::filesystem::path p = path(relative);
     std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(p, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
   std::optional<std::string> file(std::string_view relative) const {
     std::ifstream in(path(relative), std::ios::binary);
@@ -221,17 +228,17 @@ TEST_F(DcsFolders, InstallThenCheckThenRemoveGivesExportLuaBackByteForByte) {
 
   ProgramResult installed = run({L"install"});
   EXPECT_EQ(installed.exit_code, 0);
-  EXPECT_EQ(installed.out, text({
-                               "wrote      " + dcs("Scripts\\Tolvaro\\collectorScript.lua"),
-                               "wrote      " + dcs("Scripts\\Tolvaro\\reticle\\reticle.lua"),
-                               "wrote      " + dcs("Scripts\\Tolvaro\\reticle\\reticle.dlg"),
-                               "wrote      " + dcs("Scripts\\Tolvaro\\reticle\\prompt.dlg"),
-                               "wrote      " + dcs("Scripts\\Tolvaro\\reticle\\reticle.png"),
-                               "wrote      " + dcs("Scripts\\Hooks\\TolvaroBandits.lua"),
-                               "backed up  " + dcs("Scripts\\Export.lua") + " to " +
-                                   dcs("Scripts\\Export.lua.Tolvaro-backup"),
-                               "added      the collector line to " + dcs("Scripts\\Export.lua"),
-                           }));
+  EXPECT_EQ(installed.out,
+            text({
+                "wrote      " + dcs("Scripts\\Tolvaro\\collectorScript.lua"),
+                "wrote      " + dcs("Scripts\\Tolvaro\\reticle\\reticle.lua"),
+                "wrote      " + dcs("Scripts\\Tolvaro\\reticle\\reticle.dlg"),
+                "wrote      " + dcs("Scripts\\Tolvaro\\reticle\\prompt.dlg"),
+                "wrote      " + dcs("Scripts\\Tolvaro\\reticle\\reticle.png"),
+                "wrote      " + dcs("Scripts\\Hooks\\TolvaroBandits.lua"),
+                "backed up  " + dcs("Scripts\\Export.lua") + " to " + dcs("Scripts\\Export.lua.Tolvaro-backup"),
+                "added      the collector line to " + dcs("Scripts\\Export.lua"),
+            }));
   EXPECT_EQ(installed.err, "");
   EXPECT_EQ(file("Saved Games\\DCS\\Scripts\\Export.lua"), original + "\r\n" + kHook);
   EXPECT_EQ(file("Saved Games\\DCS\\Scripts\\Tolvaro\\collectorScript.lua"),
@@ -262,6 +269,161 @@ TEST_F(DcsFolders, InstallThenCheckThenRemoveGivesExportLuaBackByteForByte) {
   EXPECT_EQ(file("Saved Games\\DCS\\Scripts\\Export.lua.Tolvaro-backup"), original);
   EXPECT_FALSE(exists("Saved Games\\DCS\\Scripts\\Tolvaro"));
   EXPECT_EQ(run({L"check"}).exit_code, 11);
+}
+
+TEST_F(DcsFolders, WithoutAnyDcsInstallation) {
+  eagle_.remove();
+  ProgramResult check = run({L"check"});
+  EXPECT_EQ(check.exit_code, 10);
+  EXPECT_EQ(check.out, text({"state:             simulatorNotFound", "collector version: none (this bridge has 8)",
+                             "map marker:        absent", "bandit tool:       absent", "DCS running:       no"}));
+  EXPECT_EQ(check.err, "");
+
+  ProgramResult install = run({L"install"});
+  EXPECT_EQ(install.exit_code, 10);
+  EXPECT_EQ(install.out, "");
+  EXPECT_EQ(log_lines(install.err),
+            Lines{"error no DCS install was found. Pass the DCS folder under Saved Games with --saved-games."});
+
+  ProgramResult remove = run({L"remove"});
+  EXPECT_EQ(remove.exit_code, 0);
+  EXPECT_EQ(remove.out, "no DCS folder found; nothing to remove\n");
+  EXPECT_EQ(remove.err, "");
+}
+
+TEST_F(DcsFolders, TwoInstallationsAndNoFolderGiven) {
+  std::filesystem::create_directories(path("DCS Beta"));
+  put("DCS Beta\\dcs_variant.txt", "openbeta");
+  put("Saved Games\\DCS.openbeta\\Logs\\dcs.log", "log");
+  eagle_beta_.set(REG_SZ, wide(at("DCS Beta")));
+
+  ProgramResult install = run({L"install"});
+  EXPECT_EQ(install.exit_code, 3);
+  EXPECT_EQ(install.out,
+            text({"found      " + at("Saved Games\\DCS"), "found      " + at("Saved Games\\DCS.openbeta")}));
+  EXPECT_EQ(log_lines(install.err), Lines{"error cannot tell which folder; pass --saved-games"});
+  EXPECT_FALSE(exists("Saved Games\\DCS\\Scripts"));
+  EXPECT_FALSE(exists("Saved Games\\DCS.openbeta\\Scripts"));
+
+  // Without dialogs in this build, --prompt does not pretend to ask.
+  ProgramResult prompt = run({L"install", L"--prompt"});
+  EXPECT_EQ(prompt.exit_code, 1);
+  EXPECT_EQ(prompt.out, "");
+  EXPECT_EQ(log_lines(prompt.err), Lines{"error --prompt is not available in this build yet; leave it out, or name "
+                                         "the folder with --saved-games"});
+
+  // Naming one installs there; check then lists both folders.
+  ProgramResult named = run({L"install", L"--saved-games", wide(at("Saved Games\\DCS.openbeta")), L"--map-marker",
+                             L"off", L"--bandit-tool", L"off"});
+  EXPECT_EQ(named.exit_code, 0);
+  EXPECT_EQ(named.out,
+            text({"wrote      " + at("Saved Games\\DCS.openbeta\\Scripts\\Tolvaro\\collectorScript.lua"),
+                  "added      the collector line to " + at("Saved Games\\DCS.openbeta\\Scripts\\Export.lua")}));
+  EXPECT_EQ(named.err, "");
+  ProgramResult check = run({L"check"});
+  EXPECT_EQ(check.exit_code, 0);
+  Lines lines = check_lines("installed", at("Saved Games\\DCS.openbeta"), "8", false);
+  lines.push_back("also checked:      " + at("Saved Games\\DCS") + " (notInstalled)");
+  lines.push_back("also checked:      " + at("Saved Games\\DCS.openbeta") + " (installed)");
+  EXPECT_EQ(check.out, text(lines));
+}
+
+TEST_F(DcsFolders, AFolderDcsNeverWroteToIsRefusedUnlessAllowed) {
+  std::filesystem::create_directories(path("Flights"));
+  ProgramResult refused = run({L"install", L"--saved-games", wide(at("Flights"))});
+  EXPECT_EQ(refused.exit_code, 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(log_lines(refused.err),
+            Lines{"error " + at("Flights") +
+                  " has no Config folder and no Logs\\dcs.log, so DCS has probably never written to it. The DCS "
+                  "folder under Saved Games is usually C:\\Users\\<you>\\Saved Games\\DCS. To install there anyway, "
+                  "add --allow-unknown-folder."});
+  EXPECT_FALSE(exists("Flights\\Scripts"));
+
+  put("DCS World\\bin\\DCS.exe", "MZ");
+  ProgramResult program_folder = run({L"install", L"--saved-games", wide(at("DCS World")), L"--allow-unknown-folder"});
+  EXPECT_EQ(program_folder.exit_code, 2);
+  EXPECT_EQ(log_lines(program_folder.err),
+            Lines{"error " + at("DCS World") +
+                  " is where DCS itself is installed. Pick the DCS folder under Saved Games instead, such as "
+                  "C:\\Users\\<you>\\Saved Games\\DCS: the one with Config and Logs folders in it."});
+
+  ProgramResult allowed =
+      run({L"install", L"--allow-unknown-folder", L"--bandit-tool", L"off", L"--saved-games", wide(at("Flights"))});
+  EXPECT_EQ(allowed.exit_code, 0);
+  EXPECT_EQ(allowed.out, text({
+                             "wrote      " + at("Flights\\Scripts\\Tolvaro\\collectorScript.lua"),
+                             "wrote      " + at("Flights\\Scripts\\Tolvaro\\reticle\\reticle.lua"),
+                             "wrote      " + at("Flights\\Scripts\\Tolvaro\\reticle\\reticle.dlg"),
+                             "wrote      " + at("Flights\\Scripts\\Tolvaro\\reticle\\prompt.dlg"),
+                             "wrote      " + at("Flights\\Scripts\\Tolvaro\\reticle\\reticle.png"),
+                             "added      the collector line to " + at("Flights\\Scripts\\Export.lua"),
+                             "remembered this folder in " + at("Local\\Tolvaro\\DcsBridge\\settings.json"),
+                         }));
+  EXPECT_EQ(log_lines(allowed.err),
+            Lines{"warn " + at("Flights") + " has no sign that DCS ever wrote to it; installing there as asked"});
+  EXPECT_EQ(file("Flights\\Scripts\\Export.lua"), kHook + "\r\n");
+}
+
+TEST_F(DcsFolders, AUnicodeFolderIsUsedAsGivenAndRememberedForCheckAndRemove) {
+  const std::string name = "Fl\xC3\xBCge \xE2\x9C\x88 \xF0\x9F\x98\x80";  // ü, a plane and a two-unit emoji
+  const std::string folder = at(name + "\\DCS");
+  std::filesystem::create_directories(path(name + "\\DCS\\Config"));
+  ProgramResult install = run({L"install", L"--saved-games", wide(folder), L"--map-marker", L"off"});
+  EXPECT_EQ(install.exit_code, 0);
+  EXPECT_EQ(install.out, text({"wrote      " + folder + "\\Scripts\\Tolvaro\\collectorScript.lua",
+                               "wrote      " + folder + "\\Scripts\\Hooks\\TolvaroBandits.lua",
+                               "added      the collector line to " + folder + "\\Scripts\\Export.lua",
+                               "remembered this folder in " + at("Local\\Tolvaro\\DcsBridge\\settings.json")}));
+  EXPECT_EQ(install.err, "");
+  EXPECT_EQ(file(name + "\\DCS\\Scripts\\Tolvaro\\collectorScript.lua"),
+            std::string(embedded::COLLECTOR_FILE.contents));
+
+  // The remembered folder is the one check looks at.
+  ProgramResult check = run({L"check"});
+  EXPECT_EQ(check.exit_code, 0);
+  Lines lines = check_lines("installed", folder, "8", false);
+  lines[4] = "bandit tool:       present";
+  EXPECT_EQ(check.out, text(lines));
+
+  // Remove goes through the discovered folder (nothing of ours there) and the remembered one.
+  ProgramResult remove = run({L"remove"});
+  EXPECT_EQ(remove.exit_code, 0);
+  EXPECT_EQ(remove.out, text({"removed    " + folder + "\\Scripts\\Export.lua",
+                              "removed    " + folder + "\\Scripts\\Tolvaro\\collectorScript.lua",
+                              "removed    " + folder + "\\Scripts\\Hooks\\TolvaroBandits.lua",
+                              "removed    " + folder + "\\Scripts\\Tolvaro"}));
+  EXPECT_EQ(remove.err, "");
+  EXPECT_FALSE(exists(name + "\\DCS\\Scripts\\Export.lua"));
+}
+
+TEST_F(DcsFolders, AnotherRunHoldingTheLockTurnsInstallAndRemoveAway) {
+  std::filesystem::create_directories(path("Local\\Tolvaro\\DcsBridge"));
+  const std::wstring lock = wide(at("Local\\Tolvaro\\DcsBridge\\install.lock"));
+  HANDLE held = CreateFileW(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const std::string line = "error another install or remove is running (it holds " +
+                           at("Local\\Tolvaro\\DcsBridge\\install.lock") + "). Wait for it to finish.";
+  for (const wchar_t* verb : {L"install", L"remove"}) {
+    ProgramResult r = run({verb});
+    EXPECT_EQ(r.exit_code, 4) << utf8(verb);
+    EXPECT_EQ(r.out, "") << utf8(verb);
+    EXPECT_EQ(log_lines(r.err), Lines{line}) << utf8(verb);
+  }
+  CloseHandle(held);
+  EXPECT_FALSE(exists("Saved Games\\DCS\\Scripts"));
+}
+
+TEST_F(DcsFolders, AReadOnlyExportLuaFailsTheInstallBeforeAnyWrite) {
+  put("Saved Games\\DCS\\Scripts\\Export.lua", "x = 1\n");
+  ASSERT_TRUE(SetFileAttributesW(path("Saved Games\\DCS\\Scripts\\Export.lua").c_str(), FILE_ATTRIBUTE_READONLY));
+  ProgramResult r = run({L"install"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(log_lines(r.err), Lines{"error Export.lua is read-only: " + dcs("Scripts\\Export.lua") +
+                                    ". Clear its read-only box in Properties, then try again."});
+  EXPECT_FALSE(exists("Saved Games\\DCS\\Scripts\\Tolvaro"));
+  EXPECT_EQ(file("Saved Games\\DCS\\Scripts\\Export.lua"), "x = 1\n");
 }
 
 }  // namespace
