@@ -427,7 +427,7 @@ TEST_F(Verbs, AFolderDcsNeverWroteToNeedsTheFlag) {
   InstallArgs args = with_folder("D:\\Empty");
   args.allow_unknown_folder = true;
   EXPECT_EQ(install(args), 0);
-  EXPECT_EQ(logged().front(), ("warn D:\\Empty has no sign that DCS ever wrote to it; installing there as asked"));
+  EXPECT_EQ(logged().front(), "warn D:\\Empty has no sign that DCS ever wrote to it; installing there as asked");
   EXPECT_EQ(out().back(), "remembered this folder in " + std::string(kSettingsShown));
   EXPECT_EQ(fake_.file("D:\\Empty\\" + kCollector), std::string(embedded::COLLECTOR_FILE.contents));
 }
@@ -542,27 +542,20 @@ TEST_F(Verbs, PromptAsksForTheFolderWhenNoneIsFound) {
   EXPECT_EQ(skipping.offered.size(), 1u);
   EXPECT_THAT(out(), IsEmpty());
   EXPECT_EQ(logged().back(),
-            ("error no DCS install was found. Pass the DCS folder under Saved Games with --saved-games."));
+            "error no DCS install was found. Pass the DCS folder under Saved Games with --saved-games.");
 }
 
 TEST_F(Verbs, PromptAsksBeforeUsingAFolderDcsNeverWroteTo) {
   fake_.add_folder("D:\\Empty");
+  InstallArgs args = with_folder("D:\\Empty");
+  args.prompt = true;
   FakePrompt declining;
-  EXPECT_EQ(install(
-                [] {
-                  InstallArgs a = with_folder("D:\\Empty");
-                  a.prompt = true;
-                  return a;
-                }(),
-                &declining),
-            2);
+  EXPECT_EQ(install(args, &declining), 2);
   EXPECT_THAT(declining.asked, ElementsAre(Path("D:\\Empty")));
   EXPECT_EQ(fake_.kind("D:\\Empty\\Scripts"), machine::PathKind::Missing);
 
   FakePrompt agreeing;
   agreeing.confirm = true;
-  InstallArgs args = with_folder("D:\\Empty");
-  args.prompt = true;
   EXPECT_EQ(install(args, &agreeing), 0);
   EXPECT_THAT(agreeing.asked, ElementsAre(Path("D:\\Empty")));
   EXPECT_EQ(fake_.file("D:\\Empty\\" + kCollector), std::string(embedded::COLLECTOR_FILE.contents));
@@ -576,7 +569,7 @@ TEST_F(Verbs, AFailedDialogFailsTheRunWhateverItsResult) {
     return std::optional<Path>(Path(kBeta));
   };
   EXPECT_EQ(install(prompted(), &prompt), 1);
-  EXPECT_EQ(logged().back(), ("error a dialog failed; the install may be incomplete"));
+  EXPECT_EQ(logged().back(), "error a dialog failed; the install may be incomplete");
   EXPECT_EQ(out().size(), 7u);  // the steps were reported as they happened
 }
 
