@@ -8,12 +8,12 @@
 #include <variant>
 
 #include "dcs/bridge/src/os_string.hpp"
+#include "dcs/install/src/install.hpp"
 
 namespace cli {
 
 // What to do with one optional add-on. The command line gives only Install (on) or Remove (off).
-// The install engine carries the same three values; this one goes once the two meet.
-enum class AddOnAction { Install, Remove, LeaveAsIs };
+using AddOnAction = install::AddOnAction;
 
 // The UI pieces that `ui-demo` can show, in the order of their words.
 enum class DemoKind { tray, question, folder, repair, result, notification, running };

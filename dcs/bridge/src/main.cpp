@@ -1,11 +1,15 @@
 #include "dcs/bridge/src/main.hpp"
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "core/base/src/log.hpp"
 #include "dcs/bridge/src/command.hpp"
 #include "dcs/bridge/src/console.hpp"
 #include "dcs/bridge/src/demo.hpp"
+#include "dcs/bridge/src/host_machine.hpp"
+#include "dcs/bridge/src/install_prompt.hpp"
 #include "dcs/bridge/src/output.hpp"
 #include "dcs/bridge/src/run.hpp"
 #include "dcs/bridge/src/tray_app.hpp"
@@ -15,27 +19,49 @@
 namespace cli {
 namespace {
 
-// Builds, once, the operating-system services (file system, registry, known folders, process list)
-// that the install verbs and both modes run on. Nothing needs them yet.
-void build_machine() {}
+// The verbs that run on the PC's DCS folders, the registry and the process list.
+const char* needs_machine(const Command& command) {
+  struct Name {
+    const char* operator()(const command::Run&) const { return "tray mode"; }
+    const char* operator()(const command::RunAutostart&) const { return "tray mode"; }
+    const char* operator()(const command::Headless&) const { return "headless mode"; }
+    const char* operator()(const command::Install&) const { return "install"; }
+    const char* operator()(const command::Check&) const { return "check"; }
+    const char* operator()(const command::Remove&) const { return "remove"; }
+    const char* operator()(const command::UiDemo&) const { return nullptr; }
+    const char* operator()(const command::Help&) const { return nullptr; }
+    const char* operator()(const command::StartWithWindows&) const { return nullptr; }
+    const char* operator()(const command::Quit&) const { return nullptr; }
+  };
+  return std::visit(Name{}, command);
+}
 
-int dispatch(const Command& command) {
+int dispatch(const Command& command, const machine::Machine* machine) {
+  if (const char* what = needs_machine(command); what && !machine) {
+    base::log(base::Level::error, std::string(what) + " needs the Windows build: this one cannot reach DCS folders");
+    return 1;
+  }
   struct Dispatch {
-    int operator()(const command::Run&) const { return tray_app::run(true); }
-    int operator()(const command::RunAutostart&) const { return tray_app::run(false); }
-    int operator()(const command::Headless&) const { return run::run_headless(); }
+    const machine::Machine* m;
+    int operator()(const command::Run&) const { return tray_app::run(*m, true); }
+    int operator()(const command::RunAutostart&) const { return tray_app::run(*m, false); }
+    int operator()(const command::Headless&) const { return run::run_headless(*m); }
     int operator()(const command::UiDemo& c) const { return demo::ui_demo(c.kind); }
     int operator()(const command::Help&) const {
       bridge::print_line(kUsageText);
       return 0;
     }
-    int operator()(const command::Install& c) const { return install_verb(c.args); }
-    int operator()(const command::Check&) const { return check_verb(); }
-    int operator()(const command::Remove&) const { return remove_verb(); }
+    int operator()(const command::Install& c) const {
+      // The dialogs are made only when asked for, on this thread, which then shows them.
+      std::unique_ptr<InstallPrompt> prompt = c.args.prompt ? make_install_prompt(*m) : nullptr;
+      return install_verb(*m, c.args, prompt.get());
+    }
+    int operator()(const command::Check&) const { return check_verb(*m); }
+    int operator()(const command::Remove&) const { return remove_verb(*m); }
     int operator()(const command::StartWithWindows& c) const { return start_with_windows_verb(c.on); }
     int operator()(const command::Quit&) const { return quit_verb(); }
   };
-  return std::visit(Dispatch{}, command);
+  return std::visit(Dispatch{machine}, command);
 }
 
 }  // namespace
@@ -58,8 +84,8 @@ int main(std::span<const bridge::OsString> args, const bridge::Environment& env)
               std::string(kTestRootVariable) + " is set, but this build has no test hook. Unset it.");
     return 2;
   }
-  build_machine();
-  return dispatch(*command);
+  const std::optional<machine::Machine> machine = host_machine();
+  return dispatch(*command, machine ? &*machine : nullptr);
 }
 
 }  // namespace cli

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "dcs/install/src/path.hpp"
+
 namespace bridge {
 
 // A text exactly as the operating system handed it over (a program argument, an environment
@@ -24,5 +26,8 @@ std::string to_text(OsStringView raw);
 std::optional<std::string> to_text_if_unicode(OsStringView raw);
 // `text` (UTF-8) in the system's form.
 OsString to_os(std::string_view text);
+// A folder argument as a path: on Windows the UTF-16 units exactly as given, unpaired surrogates
+// included; elsewhere the bytes read as UTF-8, each invalid sequence replaced by U+FFFD.
+machine::Path to_path(OsStringView raw);
 
 }  // namespace bridge

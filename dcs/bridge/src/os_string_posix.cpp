@@ -12,4 +12,6 @@ std::optional<std::string> to_text_if_unicode(OsStringView raw) {
 
 OsString to_os(std::string_view text) { return OsString(text); }
 
+machine::Path to_path(OsStringView raw) { return machine::Path(raw); }
+
 }  // namespace bridge

@@ -26,4 +26,6 @@ OsString to_os(std::string_view text) {
   return OsString(wide.begin(), wide.end());
 }
 
+machine::Path to_path(OsStringView raw) { return machine::Path(std::u16string(units(raw))); }
+
 }  // namespace bridge

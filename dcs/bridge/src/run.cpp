@@ -5,7 +5,7 @@
 
 namespace run {
 
-int run_headless() {
+int run_headless(const machine::Machine&) {
   std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env();
   if (!config) {
     base::log(base::Level::error, config.error().text());

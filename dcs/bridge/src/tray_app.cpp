@@ -5,7 +5,7 @@
 
 namespace tray_app {
 
-int run(bool) {
+int run(const machine::Machine&, bool) {
   std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env();
   if (!config) {
     base::log(base::Level::error, config.error().text());

@@ -15,12 +15,6 @@ int not_available(std::string_view what) {
 
 }  // namespace
 
-int check_verb() { return not_available("check"); }
-
-int install_verb(const InstallArgs&) { return not_available("install"); }
-
-int remove_verb() { return not_available("remove"); }
-
 int start_with_windows_verb(bool on) {
   std::expected<bridge::Autostart, bridge::OsError> autostart = bridge::Autostart::for_this_program();
   if (!autostart) {

@@ -1,0 +1,8 @@
+#include "dcs/bridge/src/host_machine.hpp"
+#include "dcs/install/src/real_machine.hpp"
+
+namespace cli {
+
+std::optional<machine::Machine> host_machine() { return machine::real_machine(); }
+
+}  // namespace cli
