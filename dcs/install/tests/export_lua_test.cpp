@@ -74,6 +74,12 @@ TEST(ExportLuaScan, TellsTheHookLineInAnySpellingFromOwnAndOtherLines) {
       {"dofile(x .. Tolvaro/collectorScript.lua)", LineKind::Other},
       {"dofile(x) -- Tolvaro/collectorScript.lua'", LineKind::Other},
       {"x = 'Tolvaro\\collectorScript.lua' -- dofile", LineKind::Other},
+      // A backslash in a quoted string skips the next byte, so an escaped quote does not close
+      // the string and the dashes after it are no comment; an escaped backslash does close it.
+      {"x = \"a\\\"--\" " + kHook, LineKind::OwnLine},
+      {"x = 'a\\'--' " + kHook, LineKind::OwnLine},
+      {"x = \"a\\\\\" -- " + kHook, LineKind::Other},
+      {"x = 'a\\\\' -- " + kHook, LineKind::Other},
       {"", LineKind::Other},
   };
   for (const LineCase& c : cases) {
@@ -97,6 +103,14 @@ TEST(ExportLuaScan, LongCommentsAndLongStringsHideTheirLinesAndStringsDoNot) {
   // A long comment that opens and closes on one line leaves the next line alone.
   const std::string one_line = "--[==[ note ]==] x = 1\n" + kHook + "\n";
   EXPECT_THAT(kinds_of(one_line), ElementsAre(LineKind::Other, LineKind::Ours));
+  // An escaped quote keeps the string open, so "--[[" inside it opens nothing; a backslash at the
+  // very end of an unclosed string leaves the next line alone.
+  const std::string escaped = "x = \"a\\\"--[[\" " + kHook + "\n" + kHook + "\ny = 'b\\\n" + kHook + "\n";
+  EXPECT_THAT(kinds_of(escaped), ElementsAre(LineKind::OwnLine, LineKind::Ours, LineKind::Other, LineKind::Ours));
+  // Only the closer of the same level ends a long string; until it, the lines are in the string.
+  const std::string string_levels = "s = [==[ ]=] ]]\n" + kHook + "\n]===] ]=]\n]==] " + kHook + "\n" + kHook;
+  EXPECT_THAT(kinds_of(string_levels),
+              ElementsAre(LineKind::Other, LineKind::Other, LineKind::Other, LineKind::OwnLine, LineKind::Ours));
   // Only the closer of the same level ends a long comment.
   const std::string levels = "--[==[\n]] ]=] still a comment\n" + kHook + "\n]==]\n";
   EXPECT_THAT(kinds_of(levels), ElementsAre(LineKind::Other, LineKind::Other, LineKind::Other, LineKind::Other));
