@@ -20,6 +20,21 @@ std::expected<void, InstallError> write_and_verify(const machine::Machine& m, co
   return verify_written(m, path, bytes);
 }
 
+// Whether the existing Export.lua still holds the text it was loaded with: a program or an editor
+// may have changed (or deleted) it since, and a change must not be written over.
+std::expected<void, InstallError> unchanged_since_load(const machine::Machine& m, const LoadedExportLua& loaded) {
+  machine::ReadOutcome now = m.files->read(loaded.path);
+  if (auto* error = std::get_if<machine::IoError>(&now)) return io(m, Operation::read, loaded.path, *error);
+  const auto* bytes = std::get_if<machine::Bytes>(&now);
+  if (!bytes || *bytes != *loaded.text)
+    return std::unexpected(InstallError::changed_since_read(*m.known_folders, loaded.path));
+  return {};
+}
+
+// Deletes a file that this run wrote, on the way out of a failure: the error already in hand is
+// the one to report, whether or not the deletion works.
+void discard(const machine::Machine& m, const Path& path) { (void)m.files->remove_file(path); }
+
 }  // namespace
 
 Path export_lua_path(const Path& folder) { return folder.join("Scripts\\Export.lua"); }
@@ -82,7 +97,12 @@ std::expected<void, InstallError> back_up_once(const machine::Machine& m, const 
         return io(m, Operation::write, backup, written.error());
     }
   }
-  if (auto verified = verify_written(m, backup, text); !verified) return verified;
+  if (auto verified = verify_written(m, backup, text); !verified) {
+    // This call created the backup, so it is not the user's: a copy that does not hold the text
+    // must not be taken for the real one by a later run.
+    discard(m, backup);
+    return verified;
+  }
   steps({Step::Kind::BackedUp, loaded.path, backup});
   return {};
 }
@@ -98,6 +118,44 @@ std::expected<void, InstallError> write_export_lua(const machine::Machine& m, co
       InstallError::put_back_failed(*m.known_folders, first.error(), path, put_back.error(), backup));
 }
 
+std::expected<void, InstallError> create_export_lua(const machine::Machine& m, const Path& path,
+                                                    std::string_view new_text, const Path& marker) {
+  if (std::optional<Path> parent = marker.parent())
+    if (auto made = m.files->create_dir_all(*parent); !made) return io(m, Operation::create, *parent, made.error());
+  if (auto written = m.files->write_atomic(marker, ""); !written)
+    return io(m, Operation::write, marker, written.error());
+  if (auto verified = verify_written(m, marker, ""); !verified) return verified;
+  // Create-only: a file that appeared since the load is someone else's and is not replaced; the
+  // marker would claim it as the program's, so it goes again.
+  if (auto written = m.files->write_new(path, new_text); !written) {
+    discard(m, marker);
+    return io(m, Operation::write, path, written.error());
+  }
+  std::expected<void, InstallError> first = verify_written(m, path, new_text);
+  if (first) return first;
+  // Putting back a file that did not exist means deleting it again.
+  std::expected<void, InstallError> put_back;
+  if (auto removed = m.files->remove_file(path); !removed) {
+    put_back = io(m, Operation::remove, path, removed.error());
+  } else {
+    machine::ReadOutcome left = m.files->read(path);
+    if (auto* error = std::get_if<machine::IoError>(&left)) {
+      put_back = io(m, Operation::read, path, *error);
+    } else if (std::holds_alternative<machine::Bytes>(left)) {
+      put_back = std::unexpected(InstallError::still_there(*m.known_folders, path));
+    }
+  }
+  if (!put_back) {
+    // The file that stays is the program's, so its marker stays with it.
+    return std::unexpected(
+        InstallError::put_back_failed(*m.known_folders, first.error(), path, put_back.error(), std::nullopt));
+  }
+  // Without Export.lua a marker left by a failed deletion does no harm: the next install writes it
+  // anew and the remove deletes it.
+  discard(m, marker);
+  return first;
+}
+
 std::expected<void, InstallError> commit_export_lua(const LoadedExportLua& loaded, const machine::Machine& m,
                                                     const Path& folder,
                                                     const std::optional<std::string>& new_text,
@@ -109,14 +167,10 @@ std::expected<void, InstallError> commit_export_lua(const LoadedExportLua& loade
   }
   const Path backup = backup_path(folder);
   if (!loaded.text) {
-    const Path marker = created_marker_path(folder);
-    if (std::optional<Path> parent = marker.parent())
-      if (auto made = m.files->create_dir_all(*parent); !made) return io(m, Operation::create, *parent, made.error());
-    if (auto written = m.files->write_atomic(marker, ""); !written)
-      return io(m, Operation::write, marker, written.error());
-    if (auto verified = verify_written(m, marker, ""); !verified) return verified;
-    if (auto written = write_export_lua(m, loaded.path, *new_text, "", backup); !written) return written;
+    if (auto created = create_export_lua(m, loaded.path, *new_text, created_marker_path(folder)); !created)
+      return created;
   } else {
+    if (auto unchanged = unchanged_since_load(m, loaded); !unchanged) return unchanged;
     if (auto backed_up = back_up_once(m, loaded, backup, steps); !backed_up) return backed_up;
     if (auto written = write_export_lua(m, loaded.path, *new_text, *loaded.text, backup); !written)
       return written;
@@ -133,6 +187,7 @@ std::expected<bool, InstallError> remove_hook_lines(const machine::Machine& m, c
   if (loaded->text && loaded->ours > 0) {
     if (loaded->read_only) return std::unexpected(InstallError::read_only(*m.known_folders, loaded->path));
     const std::string new_text = export_lua::edit(*loaded->text, 0);
+    if (auto unchanged = unchanged_since_load(m, *loaded); !unchanged) return std::unexpected(unchanged.error());
     if (new_text.empty() && m.files->kind(marker) == PathKind::File) {
       if (auto removed = m.files->remove_file(loaded->path); !removed)
         return io(m, Operation::remove, loaded->path, removed.error());

@@ -36,8 +36,9 @@ std::expected<LoadedExportLua, InstallError> load_export_lua(const machine::Mach
                                                              const machine::Path& folder);
 
 // Writes an install's change to Export.lua, after the collector and the add-ons are in place:
-// nothing when `new_text` is none; otherwise the created-in-parent marker for a new file, or the
-// one-time backup for an existing one, then the guarded write. Reports its steps.
+// nothing when `new_text` is none; otherwise a new file with its created-in-parent marker, or,
+// for an existing one that still holds what `loaded` read, the one-time backup and the guarded
+// write. Reports its steps.
 std::expected<void, InstallError> commit_export_lua(const LoadedExportLua& loaded,
                                                     const machine::Machine& machine,
                                                     const machine::Path& folder,
@@ -45,19 +46,29 @@ std::expected<void, InstallError> commit_export_lua(const LoadedExportLua& loade
                                                     const StepSink& steps);
 
 // Writes the current text of an existing Export.lua to its backup unless a backup is there
-// already; a backup is never replaced, whatever an earlier look at its name said.
+// already; a backup is never replaced, whatever an earlier look at its name said. A backup that
+// this call wrote and that does not read back is deleted again, so that no later run keeps it.
 std::expected<void, InstallError> back_up_once(const machine::Machine& machine,
                                                const LoadedExportLua& loaded,
                                                const machine::Path& backup, const StepSink& steps);
 
-// Writes `new_text` in place and reads it back; when either fails, writes `previous` back in
-// place and reads that back too. The error is the first failure when the put-back held, else the
-// put-back error naming `backup`.
+// Writes `new_text` in place over an existing Export.lua and reads it back; when either fails,
+// writes `previous` back in place and reads that back too. The error is the first failure when
+// the put-back held, else the put-back error naming `backup`.
 std::expected<void, InstallError> write_export_lua(const machine::Machine& machine,
                                                    const machine::Path& path,
                                                    std::string_view new_text,
                                                    std::string_view previous,
                                                    const machine::Path& backup);
+
+// Creates an Export.lua that did not exist: writes the created-in-parent `marker`, then the file
+// with `new_text`, never replacing a file that has appeared since (then the marker goes again),
+// and reads it back. When the read-back fails the file is put back by deleting it, which is
+// checked, and the marker goes with it. The error is the first failure when the put-back held,
+// else the put-back error, which names no backup.
+std::expected<void, InstallError> create_export_lua(const machine::Machine& machine,
+                                                    const machine::Path& path, std::string_view new_text,
+                                                    const machine::Path& marker);
 
 // Reads `path` back and compares it with `bytes`.
 std::expected<void, InstallError> verify_written(const machine::Machine& machine,
@@ -65,7 +76,8 @@ std::expected<void, InstallError> verify_written(const machine::Machine& machine
 
 // The remove operation's part in Export.lua: drops every hook line (deleting the file when the
 // program created it and nothing else is left), leaves the user's own lines, and deletes the
-// created-in-parent marker. Answers whether the user's own collector line is there.
+// created-in-parent marker. A file that changed after it was read is left as it is. Answers
+// whether the user's own collector line is there.
 std::expected<bool, InstallError> remove_hook_lines(const machine::Machine& machine,
                                                     const machine::Path& folder, const StepSink& steps);
 

@@ -104,11 +104,11 @@ InstallError InstallError::backup_is_folder(const machine::KnownFolders& kf, con
 
 InstallError InstallError::put_back_failed(const machine::KnownFolders& kf, const InstallError& first,
                                            const machine::Path& export_lua, const InstallError& put_back,
-                                           const machine::Path& backup) {
-  return make(Kind::PutBackFailed, export_lua,
-              first.text() + ", and putting " + show_path(kf, export_lua) + " back failed too (" +
-                  put_back.text() + "). Its copy from before the first install is " +
-                  show_path(kf, backup) + ".");
+                                           const std::optional<machine::Path>& backup) {
+  std::string message =
+      first.text() + ", and putting " + show_path(kf, export_lua) + " back failed too (" + put_back.text() + ").";
+  if (backup) message += " Its copy from before the first install is " + show_path(kf, *backup) + ".";
+  return make(Kind::PutBackFailed, export_lua, std::move(message));
 }
 
 InstallError InstallError::io_failed(const machine::KnownFolders& kf, Operation operation,
@@ -118,6 +118,18 @@ InstallError InstallError::io_failed(const machine::KnownFolders& kf, Operation 
   e.operation = operation;
   e.io = std::move(error);
   return e;
+}
+
+InstallError InstallError::changed_since_read(const machine::KnownFolders& kf, const machine::Path& export_lua) {
+  return io_failed(kf, Operation::write, export_lua,
+                   machine::plain_error(machine::IoErrorKind::other,
+                                        "another program changed it meanwhile; try again"));
+}
+
+InstallError InstallError::still_there(const machine::KnownFolders& kf, const machine::Path& path) {
+  return io_failed(kf, Operation::remove, path,
+                   machine::plain_error(machine::IoErrorKind::other,
+                                        "it was still there right after it was deleted"));
 }
 
 InstallError InstallError::written_file_gone(const machine::KnownFolders& kf, const machine::Path& path) {

@@ -84,11 +84,16 @@ struct InstallError {
   static InstallError not_utf8(const machine::KnownFolders& kf, const machine::Path& export_lua);
   static InstallError backup_is_folder(const machine::KnownFolders& kf, const machine::Path& backup);
   // `first` is the error of the write; `put_back` the error of putting the old text back.
+  // `backup` is none when Export.lua did not exist before, so that no copy of it is named.
   static InstallError put_back_failed(const machine::KnownFolders& kf, const InstallError& first,
                                       const machine::Path& export_lua, const InstallError& put_back,
-                                      const machine::Path& backup);
+                                      const std::optional<machine::Path>& backup);
   static InstallError io_failed(const machine::KnownFolders& kf, Operation operation,
                                 const machine::Path& path, machine::IoError error);
+  // The I/O error "write" for an Export.lua that no longer holds what was read from it.
+  static InstallError changed_since_read(const machine::KnownFolders& kf, const machine::Path& export_lua);
+  // The I/O error "remove" for a file that a successful deletion left in place.
+  static InstallError still_there(const machine::KnownFolders& kf, const machine::Path& path);
   static InstallError written_file_gone(const machine::KnownFolders& kf, const machine::Path& path);
   static InstallError written_file_differs(const machine::KnownFolders& kf, const machine::Path& path);
 };

@@ -416,6 +416,187 @@ TEST_F(Install, APutBackIsReadBackBeforeItCountsAsDone) {
                 shown(kBackup) + ".");
 }
 
+TEST_F(Install, ABackupThatDoesNotReadBackIsDeletedAndWrittenAgainNextTime) {
+  put(kExport, "x = 1\n");
+  bool garble = true;
+  fake_.after_each([&](Op op, const Path& path) {
+    if (op == Op::write_new && path == Path(at(kBackup)) && garble) put(kBackup, "garbled");
+  });
+  auto failed = install();
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().kind, InstallError::Kind::WrittenFileDiffers);
+  EXPECT_EQ(failed.error().text(), shown(kBackup) + " did not hold what was written to it");
+  EXPECT_EQ(file(kBackup), std::nullopt);
+  EXPECT_EQ(file(kExport), "x = 1\n");
+
+  // Not trusted later: the next install backs the file up again.
+  garble = false;
+  lines_.clear();
+  ASSERT_TRUE(install());
+  EXPECT_EQ(file(kBackup), "x = 1\n");
+  EXPECT_THAT(lines_, Contains("backed up  " + shown(kExport) + " to " + shown(kBackup)));
+}
+
+// Export.lua did not exist when the install looked at it.
+class NewExportLua : public InstallBed {
+ protected:
+  // Garbles what lands in Export.lua, whichever call writes it, so that its read-back fails.
+  void garble_export_lua_writes() {
+    fake_.after_each([this](Op op, const Path& path) {
+      if ((op == Op::write_new || op == Op::write_in_place) && path == Path(at(kExport))) put(kExport, "garbled");
+    });
+  }
+  std::string differs() const { return shown(kExport) + " did not hold what was written to it"; }
+};
+
+TEST_F(NewExportLua, AFailedReadBackDeletesTheFileAndTheMarker) {
+  garble_export_lua_writes();
+  auto failed = install({AddOnAction::LeaveAsIs, AddOnAction::LeaveAsIs});
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().kind, InstallError::Kind::WrittenFileDiffers);
+  EXPECT_EQ(failed.error().text(), differs());
+  EXPECT_EQ(file(kExport), std::nullopt);
+  EXPECT_EQ(file(kMarker), std::nullopt);
+  EXPECT_EQ(file(kBackup), std::nullopt);
+  // Nothing else is rolled back, and a second install finishes the work.
+  fake_.after_each(nullptr);
+  lines_.clear();
+  ASSERT_TRUE(install({AddOnAction::LeaveAsIs, AddOnAction::LeaveAsIs}));
+  EXPECT_EQ(lines_, (std::vector<std::string>{"unchanged  " + shown(kCollector),
+                                              "added      the collector line to " + shown(kExport)}));
+  EXPECT_EQ(file(kExport), kHook + "\r\n");
+  EXPECT_EQ(file(kMarker), "");
+}
+
+TEST_F(NewExportLua, AFailedWriteLeavesNoFileAndNoMarker) {
+  fake_.fail({Op::write_new, at(kExport), machine::kErrorAccessDenied});
+  auto failed = install({AddOnAction::LeaveAsIs, AddOnAction::LeaveAsIs});
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().kind, InstallError::Kind::Io);
+  EXPECT_EQ(failed.error().operation, Operation::write);
+  EXPECT_EQ(failed.error().text(), "cannot write " + shown(kExport) + ": " + kAccessDenied + " (writing through " +
+                                       at(kExport) + ".tolvaro-new)");
+  EXPECT_EQ(file(kExport), std::nullopt);
+  EXPECT_EQ(file(kMarker), std::nullopt);
+}
+
+TEST_F(NewExportLua, APutBackThatFailsNamesNoBackup) {
+  garble_export_lua_writes();
+  fake_.fail({Op::remove_file, at(kExport), machine::kErrorAccessDenied});
+  auto failed = install({AddOnAction::LeaveAsIs, AddOnAction::LeaveAsIs});
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().kind, InstallError::Kind::PutBackFailed);
+  EXPECT_EQ(failed.error().text(), differs() + ", and putting " + shown(kExport) + " back failed too (cannot remove " +
+                                       shown(kExport) + ": " + kAccessDenied + ").");
+  // The file that stays is the program's own, so its marker stays with it.
+  EXPECT_EQ(file(kExport), "garbled");
+  EXPECT_EQ(file(kMarker), "");
+}
+
+TEST_F(NewExportLua, AFileThatIsStillThereAfterItsDeletionIsAFailedPutBack) {
+  garble_export_lua_writes();
+  fake_.after_each([this](Op op, const Path& path) {
+    if (path != Path(at(kExport))) return;
+    if (op == Op::write_new || op == Op::write_in_place || op == Op::remove_file) put(kExport, "garbled");
+  });
+  auto failed = install({AddOnAction::LeaveAsIs, AddOnAction::LeaveAsIs});
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().kind, InstallError::Kind::PutBackFailed);
+  EXPECT_EQ(failed.error().text(), differs() + ", and putting " + shown(kExport) + " back failed too (cannot remove " +
+                                       shown(kExport) + ": it was still there right after it was deleted).");
+  EXPECT_EQ(file(kMarker), "");
+}
+
+TEST_F(NewExportLua, AnExportLuaThatAppearsMeanwhileIsNotOverwritten) {
+  fake_.after_each([this](Op op, const Path& path) {
+    if (op == Op::write_atomic_create && path == Path(at(kCollector))) put(kExport, "user = 1\n");
+  });
+  auto failed = install({AddOnAction::LeaveAsIs, AddOnAction::LeaveAsIs});
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().kind, InstallError::Kind::Io);
+  EXPECT_EQ(failed.error().operation, Operation::write);
+  EXPECT_EQ(failed.error().path, Path(at(kExport)));
+  EXPECT_EQ(failed.error().text(), "cannot write " + shown(kExport) + ": " +
+                                       machine::testing::fake_error(machine::kErrorAlreadyExists).text +
+                                       " (writing through " + at(kExport) + ".tolvaro-new)");
+  EXPECT_EQ(file(kExport), "user = 1\n");
+  EXPECT_EQ(file(kMarker), std::nullopt);  // the file is the user's, not the program's
+  EXPECT_EQ(file(kExport + ".tolvaro-new"), std::nullopt);
+
+  // The next install finds the file and treats it as the user's.
+  fake_.after_each(nullptr);
+  lines_.clear();
+  ASSERT_TRUE(install({AddOnAction::LeaveAsIs, AddOnAction::LeaveAsIs}));
+  EXPECT_EQ(file(kBackup), "user = 1\n");
+  EXPECT_EQ(file(kExport), "user = 1\n" + kHook + "\n");
+}
+
+TEST_F(Install, AnExportLuaChangedMeanwhileIsLeftAsItIs) {
+  const std::string changed_text =
+      "cannot write " + shown(kExport) + ": another program changed it meanwhile; try again";
+  struct Case {
+    const char* name;
+    std::function<void()> change;
+    std::optional<std::string> after;
+  };
+  const Case cases[] = {
+      {"edited", [this] { put(kExport, "x = 2\n"); }, "x = 2\n"},
+      {"deleted", [this] { fake_.remove(at(kExport)); }, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_.remove(at("Scripts"));
+    put(kExport, "x = 1\n");
+    fake_.after_each([&](Op op, const Path& path) {
+      if (op == Op::write_atomic_create && path == Path(at(kCollector))) c.change();
+    });
+    fake_.clear_calls();
+    auto failed = install();
+    fake_.after_each(nullptr);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().kind, InstallError::Kind::Io);
+    EXPECT_EQ(failed.error().operation, Operation::write);
+    EXPECT_EQ(failed.error().path, Path(at(kExport)));
+    EXPECT_EQ(failed.error().text(), changed_text);
+    EXPECT_EQ(file(kExport), c.after);
+    EXPECT_EQ(file(kBackup), std::nullopt);
+    for (const machine::testing::Call& call : fake_.calls())
+      EXPECT_FALSE(call.op == Op::write_in_place || call.op == Op::write_new) << call.path;
+  }
+}
+
+TEST_F(Install, RemoveLeavesAnExportLuaChangedMeanwhile) {
+  const std::string changed_text =
+      "cannot write " + shown(kExport) + ": another program changed it meanwhile; try again";
+  // `before` is what the remove reads, `after` what the file holds by the time it would write.
+  struct Case {
+    const char* name;
+    bool created_by_program;
+    std::string before;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"rewritten", false, "mine = 1\n" + kHook + "\n", "mine = 2\n" + kHook + "\n"},
+      {"deleted as the program's own", true, kHook + "\r\n", kHook + "\r\nmine = 1\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_.remove(at("Scripts"));
+    put(kExport, c.before);
+    if (c.created_by_program) put(kMarker, "");
+    int reads = 0;
+    fake_.after_each([&](Op op, const Path& path) {
+      if (op == Op::read && path == Path(at(kExport)) && ++reads == 1) put(kExport, c.after);
+    });
+    auto failed = remove();
+    fake_.after_each(nullptr);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().text(), changed_text);
+    EXPECT_EQ(file(kExport), c.after);
+    EXPECT_EQ(file(kBackup), std::nullopt);
+  }
+}
+
 TEST_F(Install, FailedFileActionsNameTheirOperation) {
   struct Case {
     Fault fault;
