@@ -22,11 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!packet) return 0;
 
   FUZZ_CHECK(packet->text().data() == bytes.data() && packet->text() == bytes);
-  const nlohmann::json message_value = nlohmann::json::parse(
+  const nlohmann::json message = nlohmann::json::parse(
       protocol::page_message::data_message(*packet), nullptr, /*allow_exceptions=*/false);
-  FUZZ_CHECK(message_value.is_object() && message_value.size() == 3);
-  const nlohmann::json* message = &message_value;
-  FUZZ_CHECK(message->at("type") == "data" && message->at("sim") == "dcs");
-  FUZZ_CHECK(message->at("data") == *value);
+  FUZZ_CHECK(message.is_object() && message.size() == 3);
+  FUZZ_CHECK(message.at("type") == "data" && message.at("sim") == "dcs");
+  FUZZ_CHECK(message.at("data") == *value);
   return 0;
 }
