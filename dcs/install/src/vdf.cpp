@@ -12,12 +12,18 @@ namespace {
 constexpr std::size_t kMaxText = 1'048'576;
 constexpr int kMaxDepth = 8;
 
-struct Value;
-using Pairs = std::vector<std::pair<std::u32string, Value>>;
+// A block holds pairs whose values may be blocks again. The pair is a struct of its own because
+// std::pair may not hold the still incomplete Value (under clang the library's checks refuse it).
+struct Pair;
+using Pairs = std::vector<Pair>;
 struct Value {
   bool is_block = false;
   std::u32string text;
   Pairs block;
+};
+struct Pair {
+  std::u32string key;
+  Value value;
 };
 
 struct Token {
@@ -39,7 +45,7 @@ class Parser {
       if (key->kind != Token::text) return std::nullopt;
       std::optional<Value> value = parse_value(1);
       if (!value) return std::nullopt;
-      top.emplace_back(std::move(key->value), std::move(*value));
+      top.push_back(Pair{std::move(key->value), std::move(*value)});
     }
   }
 
@@ -57,7 +63,7 @@ class Parser {
       if (key->kind != Token::text) return std::nullopt;
       std::optional<Value> value = parse_value(depth + 1);
       if (!value) return std::nullopt;
-      block.block.emplace_back(std::move(key->value), std::move(*value));
+      block.block.push_back(Pair{std::move(key->value), std::move(*value)});
     }
   }
 
