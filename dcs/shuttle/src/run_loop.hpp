@@ -68,7 +68,7 @@ class RunLoop {
   RunLoop& operator=(RunLoop&&) = delete;
   ~RunLoop();
 
-  // One input each, at `now`, followed by the state machine's timer step (after_input).
+  // One input each, at `now`. The main loop follows every input with after_input.
   void page_event(net::PageEvent event, base::Instant now);
   void datagram(std::string_view bytes, base::Instant now);
   void receive_failed(const boost::system::error_code& error);

@@ -206,7 +206,7 @@ TEST_F(LinkTest, RelaysBetweenAPageAndTheCollector) {
     CO_EXPECT_EQ(co_await collector.receive_first(is_write), std::optional<std::string>("clickable 25:3002 1"));
     const TaskEnd end = co_await std::move(*handle).stop();
     EXPECT_EQ(end.how, TaskEnd::How::finished);
-    CO_EXPECT_EQ(collector.try_receive(), std::optional<std::string>("clickable 25:3002 0"));
+    CO_EXPECT_EQ(co_await collector.receive_first(is_write), std::optional<std::string>("clickable 25:3002 0"));
     EXPECT_TRUE(logged_before("stopping", "released 1 held presses for page 1: the bridge is stopping"));
     const auto texts = co_await texts_until_close(page);
     EXPECT_TRUE(texts.empty());
@@ -382,6 +382,11 @@ TEST_F(UnstoppedLinkTest, ACancelledLinkReleasesHeldPresses) {
 }
 
 TEST_F(UnstoppedLinkTest, ARuntimeThatGoesAwayReleasesHeldPresses) {
+#if defined(BOOST_ASIO_HAS_IOCP)
+  // Windows' io_context does not finish its destruction while any task still waits in a channel of
+  // the runtime kit (each waiter holds work), so a runtime cannot go away under a running link here.
+  GTEST_SKIP() << "an IOCP runtime is not destroyed while tasks wait on it";
+#endif
   {
     asio::io_context context;
     auto started = try_start(context.get_executor(), 0, collector.port());
