@@ -53,7 +53,9 @@ struct RunLoop::State {
   udp::socket socket;
   udp::endpoint collector;
   std::vector<char> buffer;  // allocated once, reused for every receive
-  CommandChannel::Receiver commands;
+  // Let go when the runtime shuts down under a running link, so that senders on other threads find
+  // the channel closed rather than post to a runtime that is gone.
+  std::optional<CommandChannel::Receiver> commands;
   net::PageEventQueue::Receiver page_events;
   std::unordered_map<protocol::PageId, PageLink> links;
   std::string bridge_version;
@@ -103,6 +105,7 @@ struct LiveLinks {
       } catch (...) {
         // Nothing more can be done for the presses while the runtime goes.
       }
+      link->commands.reset();
     }
   }
 };
@@ -278,14 +281,14 @@ asio::awaitable<void> RunLoop::wait_inputs(base::Instant due, bool page_events, 
   // cancelled without losing a command, an event or a datagram.
   const auto tuple = asio::as_tuple(asio::use_awaitable);
   if (page_events && datagrams)
-    co_await (sleep.async_wait(tuple) || s.commands.wait() || s.page_events.wait() ||
+    co_await (sleep.async_wait(tuple) || s.commands->wait() || s.page_events.wait() ||
               s.socket.async_wait(udp::socket::wait_read, tuple));
   else if (page_events)
-    co_await (sleep.async_wait(tuple) || s.commands.wait() || s.page_events.wait());
+    co_await (sleep.async_wait(tuple) || s.commands->wait() || s.page_events.wait());
   else if (datagrams)
-    co_await (sleep.async_wait(tuple) || s.commands.wait() || s.socket.async_wait(udp::socket::wait_read, tuple));
+    co_await (sleep.async_wait(tuple) || s.commands->wait() || s.socket.async_wait(udp::socket::wait_read, tuple));
   else
-    co_await (sleep.async_wait(tuple) || s.commands.wait());
+    co_await (sleep.async_wait(tuple) || s.commands->wait());
 }
 
 asio::awaitable<void> RunLoop::serve() {
@@ -315,7 +318,7 @@ asio::awaitable<void> RunLoop::serve() {
           if (base::Clock::now() >= due) chosen = deadline;
           break;
         case command: {
-          auto taken = s.commands.try_receive();
+          auto taken = s.commands->try_receive();
           if (taken) {
             command_value = *taken;
             chosen = command;
@@ -377,21 +380,6 @@ asio::awaitable<void> RunLoop::serve() {
   }
 }
 
-asio::awaitable<void> RunLoop::shut_down() {
-  State& s = *state_;
-  base::info("stopping");
-  finish();
-  // Nothing is queued to a page from here on: the links go first, then the count.
-  const std::size_t open = s.links.size();
-  s.links.clear();
-  for (std::size_t i = 0; i < open; ++i) s.status->page_closed();
-  if (s.page_server) {
-    net::PageServer server = std::move(*s.page_server);
-    s.page_server.reset();
-    co_await server.stop();  // logs a failed page server itself
-  }
-}
-
 namespace run_loop {
 
 std::expected<udp::socket, ErrorCode> open_socket(const asio::any_io_executor& executor, std::uint16_t port) {
@@ -409,7 +397,22 @@ std::expected<udp::socket, ErrorCode> open_socket(const asio::any_io_executor& e
 
 asio::awaitable<void> run(RunLoop loop) {
   co_await loop.serve();
-  co_await loop.shut_down();
+  co_await shut_down(loop);
+}
+
+asio::awaitable<void> shut_down(RunLoop& loop) {
+  RunLoop::State& s = *loop.state_;
+  base::info("stopping");
+  loop.finish();
+  // Nothing is queued to a page from here on: the links go first, then the count.
+  const std::size_t open = s.links.size();
+  s.links.clear();
+  for (std::size_t i = 0; i < open; ++i) s.status->page_closed();
+  if (s.page_server) {
+    net::PageServer server = std::move(*s.page_server);
+    s.page_server.reset();
+    co_await server.stop();  // logs a failed page server itself
+  }
 }
 
 bool is_reset_error(const ErrorCode& error) {

@@ -44,6 +44,13 @@ struct PageLink {
   bool behind_warned = false;  // the one "is behind" warning of this page was written
 };
 
+class RunLoop;
+
+namespace run_loop {
+boost::asio::awaitable<void> run(RunLoop loop);
+boost::asio::awaitable<void> shut_down(RunLoop& loop);
+}  // namespace run_loop
+
 // The state of the collector link task. Dropping it releases every held press (finish), also when
 // the task is cancelled. When its runtime goes before a stop, the presses are released as the
 // runtime shuts down, whether or not the task's frames are ever dropped.
@@ -94,12 +101,13 @@ class RunLoop {
   std::size_t link_count() const;
   std::uint16_t local_port() const;
 
-  // The main loop until a stop command or a closed command channel.
-  boost::asio::awaitable<void> serve();
-  // The stop path: releases presses, drops the page links, stops the page server.
-  boost::asio::awaitable<void> shut_down();
 
  private:
+  friend boost::asio::awaitable<void> run_loop::run(RunLoop loop);
+  friend boost::asio::awaitable<void> run_loop::shut_down(RunLoop& loop);
+
+  // The main loop until a stop command or a closed command channel.
+  boost::asio::awaitable<void> serve();
   void page_connected(net::PageEvent::Connected connected, base::Instant now);
   void send_hello(protocol::PageId page, bool collector_quiet);
   void send_latest(protocol::PageId page, net::SharedText text);
@@ -117,6 +125,10 @@ std::expected<boost::asio::ip::udp::socket, boost::system::error_code> open_sock
 
 // The collector link task: serves until stopped, then takes the stop path.
 boost::asio::awaitable<void> run(RunLoop loop);
+
+// The stop path: logs "stopping", releases every held press, drops the page links and tells the
+// status source of each, then stops the page server and waits for it.
+boost::asio::awaitable<void> shut_down(RunLoop& loop);
 
 // Receive errors that only say an earlier datagram found no listener; Windows reports them on a
 // later receive of the same socket. They are not worth a word.

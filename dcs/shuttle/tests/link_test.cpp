@@ -382,6 +382,7 @@ TEST_F(UnstoppedLinkTest, ACancelledLinkReleasesHeldPresses) {
 }
 
 TEST_F(UnstoppedLinkTest, ARuntimeThatGoesAwayReleasesHeldPresses) {
+  std::optional<ShuttleCommands> monitor;  // as the simulator monitor's thread keeps it
 #if defined(BOOST_ASIO_HAS_IOCP)
   // Windows' io_context does not finish its destruction while any task still waits in a channel of
   // the runtime kit (each waiter holds work), so a runtime cannot go away under a running link here.
@@ -392,6 +393,7 @@ TEST_F(UnstoppedLinkTest, ARuntimeThatGoesAwayReleasesHeldPresses) {
     auto started = try_start(context.get_executor(), 0, collector.port());
     ASSERT_TRUE(started);
     std::optional<ShuttleHandle> handle(std::move(*started));
+    monitor.emplace(handle->commands());
     std::optional<RawClient> page;
     bool held = false;
     bool done = false;
@@ -416,6 +418,8 @@ TEST_F(UnstoppedLinkTest, ARuntimeThatGoesAwayReleasesHeldPresses) {
     if (is_write(*datagram)) release = datagram;
   EXPECT_EQ(release, std::optional<std::string>("clickable 25:3001 0"));
   EXPECT_TRUE(log.contains("released 1 held presses for page 1: the bridge is stopping"));
+  // A notice after the runtime went finds the link closed instead of waking a runtime that is gone.
+  EXPECT_FALSE(monitor->status_changed());
 }
 
 TEST_F(LinkTest, AClosedCollectorPortFillsNoLog) {

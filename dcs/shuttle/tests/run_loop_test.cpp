@@ -308,7 +308,7 @@ TEST_F(RunLoopTest, TheStopPathReleasesDropsCountsAndThenQueuesNothing) {
   status->take_calls();
   log.clear();
 
-  rt.run([&]() -> asio::awaitable<void> { co_await loop.shut_down(); });
+  rt.run([&]() -> asio::awaitable<void> { co_await run_loop::shut_down(loop); });
 
   const auto messages = log.messages();
   ASSERT_FALSE(messages.empty());
