@@ -101,7 +101,6 @@ class RunLoop {
   std::size_t link_count() const;
   std::uint16_t local_port() const;
 
-
  private:
   friend boost::asio::awaitable<void> run_loop::run(RunLoop loop);
   friend boost::asio::awaitable<void> run_loop::shut_down(RunLoop& loop);
