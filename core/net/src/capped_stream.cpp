@@ -37,6 +37,12 @@ void CappedStream::enter_message_mode(std::uint32_t rate, std::uint32_t burst, b
   meter_->clock = std::move(clock);
 }
 
+void CappedStream::stop_reading() {
+  meter_->reads_stopped = true;
+  boost::system::error_code ignored;
+  socket_.cancel(ignored);
+}
+
 boost::system::error_code CappedStream::Meter::charge(std::size_t n) {
   if (!bytes) {
     handshake_left -= std::min<std::uint64_t>(handshake_left, n);

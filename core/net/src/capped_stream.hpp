@@ -29,7 +29,8 @@ boost::system::error_code make_error_code(StreamError e);
 
 // The page's TCP socket as the WebSocket stream sees it. Until the page holds a page slot it caps
 // the bytes a client may send during its handshake; from then on it meters every byte the page
-// sends against the page's byte bucket. Writes pass through unchanged.
+// sends against the page's byte bucket. Writes pass through unchanged; the stream only keeps track
+// of them, so that a frame of its own is never put in the middle of another.
 class CappedStream {
  public:
   using executor_type = boost::asio::ip::tcp::socket::executor_type;
@@ -48,20 +49,31 @@ class CappedStream {
   void enter_message_mode(std::uint32_t rate, std::uint32_t burst, base::Instant now, Now clock);
   bool in_message_mode() const { return meter_->bytes.has_value(); }
 
+  // Ends reading for good, as the closing of a page does: every later read fails at once with
+  // operation_aborted without touching the socket, and what is pending on the socket is cancelled.
+  // A write cut short by that shows in writes_whole().
+  void stop_reading();
+  // Whether a write is in flight.
+  bool writing() const { return meter_->writes_in_flight > 0; }
+  // Whether every write so far has ended without an error, so that what went out ends where a
+  // write of the WebSocket library ended and another frame may follow.
+  bool writes_whole() const { return !meter_->write_failed; }
+
   template <class MutableBufferSequence, class ReadToken>
   auto async_read_some(const MutableBufferSequence& buffers, ReadToken&& token);
 
   template <class ConstBufferSequence, class WriteToken>
-  auto async_write_some(const ConstBufferSequence& buffers, WriteToken&& token) {
-    return socket_.async_write_some(buffers, std::forward<WriteToken>(token));
-  }
+  auto async_write_some(const ConstBufferSequence& buffers, WriteToken&& token);
 
  private:
-  // Shared with reads in flight: a read may complete after the stream is gone.
+  // Shared with reads and writes in flight: they may complete after the stream is gone.
   struct Meter {
     std::uint64_t handshake_left;
     std::optional<base::TokenBucket> bytes;
     Now clock;
+    bool reads_stopped = false;
+    unsigned writes_in_flight = 0;
+    bool write_failed = false;
 
     bool handshake_spent() const { return !bytes && handshake_left == 0; }
     // Accounts for `n` bytes just read; an error when they must be thrown away.
@@ -70,6 +82,8 @@ class CappedStream {
 
   template <class MutableBufferSequence>
   struct ReadOp;
+  template <class ConstBufferSequence>
+  struct WriteOp;
 
   boost::asio::ip::tcp::socket socket_;
   std::shared_ptr<Meter> meter_;
@@ -87,7 +101,7 @@ struct CappedStream::ReadOp {
   void operator()(Self& self, boost::system::error_code ec = {}, std::size_t n = 0) {
     switch (phase) {
       case Phase::start:
-        if (meter->handshake_spent()) {
+        if (meter->reads_stopped || meter->handshake_spent()) {
           // Fails without touching the socket; completions are never run inline.
           phase = Phase::failing;
           boost::asio::post(socket->get_executor(), std::move(self));
@@ -97,7 +111,11 @@ struct CappedStream::ReadOp {
         socket->async_read_some(buffers, std::move(self));
         return;
       case Phase::failing:
-        self.complete(make_error_code(StreamError::handshake_over_cap), 0);
+        if (meter->reads_stopped) {
+          self.complete(boost::asio::error::operation_aborted, 0);
+        } else {
+          self.complete(make_error_code(StreamError::handshake_over_cap), 0);
+        }
         return;
       case Phase::reading:
         // A socket shut down for receiving has ended its stream.
@@ -116,6 +134,33 @@ template <class MutableBufferSequence, class ReadToken>
 auto CappedStream::async_read_some(const MutableBufferSequence& buffers, ReadToken&& token) {
   return boost::asio::async_compose<ReadToken, void(boost::system::error_code, std::size_t)>(
       ReadOp<MutableBufferSequence>{&socket_, meter_, buffers}, token, socket_);
+}
+
+template <class ConstBufferSequence>
+struct CappedStream::WriteOp {
+  boost::asio::ip::tcp::socket* socket;  // only touched when the write starts
+  std::shared_ptr<Meter> meter;
+  ConstBufferSequence buffers;
+  bool started = false;
+
+  template <class Self>
+  void operator()(Self& self, boost::system::error_code ec = {}, std::size_t n = 0) {
+    if (!started) {
+      started = true;
+      ++meter->writes_in_flight;
+      socket->async_write_some(buffers, std::move(self));
+      return;
+    }
+    --meter->writes_in_flight;
+    if (ec) meter->write_failed = true;
+    self.complete(ec, n);
+  }
+};
+
+template <class ConstBufferSequence, class WriteToken>
+auto CappedStream::async_write_some(const ConstBufferSequence& buffers, WriteToken&& token) {
+  return boost::asio::async_compose<WriteToken, void(boost::system::error_code, std::size_t)>(
+      WriteOp<ConstBufferSequence>{&socket_, meter_, buffers}, token, socket_);
 }
 
 // The WebSocket closing handshake's last step for a page: shut the socket down and close it at

@@ -9,7 +9,6 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
@@ -18,6 +17,7 @@
 
 #include "core/base/src/log.hpp"
 #include "core/base/src/token_bucket.hpp"
+#include "core/net/src/closing.hpp"
 #include "core/net/src/handshake.hpp"
 #include "core/net/src/kit/tasks.hpp"
 #include "core/net/src/page_server.hpp"
@@ -46,9 +46,6 @@ std::string_view close_reason_text(CloseReason reason) {
 
 namespace {
 
-// The close handshake of a page waits no longer than this for the page's answer.
-constexpr std::chrono::milliseconds close_timeout{250};
-
 bool coin_flip() {
   thread_local std::minstd_rand random{std::random_device{}()};
   return std::uniform_int_distribution<int>(0, 1)(random) == 1;
@@ -56,41 +53,15 @@ bool coin_flip() {
 
 tcp::socket& socket_of(PageStream& stream) { return stream.next_layer().next_layer(); }
 
-// Ends the connection and every operation on it. The operations are cancelled before the socket
-// closes: Wine does not end a send blocked on a full buffer when its socket merely closes.
-void close_socket(tcp::socket& socket) {
-  ErrorCode ignored;
-  socket.cancel(ignored);
-  socket.shutdown(tcp::socket::shutdown_both, ignored);
-  socket.close(ignored);
-}
-
-// Ends when `limit` has passed, after closing `socket` so that whatever runs on it ends as well;
-// `fired` tells that it did. The other branch of a race with an operation on that socket may still
-// end first, with the error of the closed socket, so the flag, not the race, says what happened.
-asio::awaitable<void> close_after(std::chrono::milliseconds limit, tcp::socket& socket, bool& fired) {
-  const auto executor = co_await asio::this_coro::executor;
-  asio::steady_timer timer(executor, limit);
-  auto [ec] = co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
-  if (ec) co_return;
-  fired = true;
-  close_socket(socket);
-}
-
-// Ends when the server stops, after closing `socket`; `fired` tells that it did.
-asio::awaitable<void> close_when_stopped(const kit::StopWatch& stop, tcp::socket& socket, bool& fired) {
-  co_await page_server::stopped(stop);
-  const auto state = co_await asio::this_coro::cancellation_state;
-  if (state.cancelled() != asio::cancellation_type::none) co_return;  // lost the race
-  fired = true;
-  close_socket(socket);
-}
+using connection::close_after;
+using connection::close_when_stopped;
 
 // The page's reading side: one read of the WebSocket stream at a time, whose result waits here
 // until the page loop takes it. Shared with the read in flight, which may end after the task.
 struct Reader {
   Reader(const kit::Executor& executor, base::TokenBucket messages) : messages(messages), ready(executor) {}
   boost::beast::flat_buffer buffer;
+  bool reading = false;             // a read is in flight
   std::optional<ErrorCode> result;  // of the last read, not taken yet
   bool too_many = false;            // a control frame found the message bucket empty
   base::TokenBucket messages;       // one token per message or control frame
@@ -98,7 +69,9 @@ struct Reader {
 };
 
 void start_read(PageStream& stream, const std::shared_ptr<Reader>& reader) {
+  reader->reading = true;
   stream.async_read(reader->buffer, [reader](ErrorCode ec, std::size_t) {
+    reader->reading = false;
     reader->result = ec;
     reader->ready.wake_all();
   });
@@ -106,6 +79,10 @@ void start_read(PageStream& stream, const std::shared_ptr<Reader>& reader) {
 
 asio::awaitable<void> reader_ready(std::shared_ptr<Reader> reader) {
   co_await kit::wait_until(reader->ready, [&] { return reader->result.has_value() || reader->too_many; });
+}
+
+asio::awaitable<void> read_ended(std::shared_ptr<Reader> reader) {
+  co_await kit::wait_until(reader->ready, [&] { return !reader->reading; });
 }
 
 std::string page_line(PageId page, std::string_view rest) {
@@ -143,14 +120,6 @@ asio::awaitable<std::optional<CloseReason>> send_text(PageStream& stream, const 
   if (timed_out) co_return CloseReason::stopped_reading;
   if (outcome.index() == 0 && std::get<0>(std::get<0>(outcome))) co_return CloseReason::send_failed;
   co_return std::nullopt;
-}
-
-// A Close frame without code or reason, waiting at most 250 ms; the outcome does not matter.
-asio::awaitable<void> close_handshake(PageStream& stream) {
-  if (!stream.is_open()) co_return;
-  bool timed_out = false;
-  co_await (stream.async_close(websocket::close_reason{}, asio::as_tuple(asio::use_awaitable)) ||
-            close_after(close_timeout, socket_of(stream), timed_out));
 }
 
 asio::awaitable<void> send_closed_event(PageEventQueue::Sender events, PageEvent event) {
@@ -269,7 +238,7 @@ asio::awaitable<void> serve_page(tcp::socket socket, kit::Slots::Permit handshak
   auto page_slot = shared->page_slots.try_take();
   if (!page_slot) {
     page_server::log_refusal(*shared, "closed a new page: too many pages open");
-    co_await close_handshake(stream);
+    co_await connection::close_handshake(stream);
     co_return;
   }
   stream.next_layer().enter_message_mode(config.bytes_per_second, config.byte_burst, config.now(), config.now);
@@ -287,7 +256,10 @@ asio::awaitable<void> serve_page(tcp::socket socket, kit::Slots::Permit handshak
 
   const CloseReason reason = co_await page_loop(stream, reader, queue, latest, stop, events, page, config);
   base::info(page_line(page, " closed: ") + std::string(close_reason_text(reason)));
-  co_await close_handshake(stream);
+  // Also when the connection failed or the page went: the Close goes out if the socket still takes it.
+  // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
+  const connection::ReadEnded reads_done = [reader] { return read_ended(reader); };
+  co_await connection::close_handshake(stream, reads_done);
   // Released in this order: the guard (Closed), the latest cell, the queue, the page slot, the stream.
 }
 

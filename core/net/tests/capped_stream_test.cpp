@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
+#include <string_view>
 
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
@@ -93,6 +95,51 @@ TEST(CappedStream, TheEndOfTheStreamNeverFailsOnTheBucket) {
     client.close();
     auto end = co_await read_once(stream);
     EXPECT_EQ(end.first, asio::error::eof);
+  });
+}
+
+TEST(CappedStream, StoppedReadingEndsThePendingReadAndEveryLaterOne) {
+  Runtime rt;
+  rt.run([&]() -> asio::awaitable<void> {
+    auto [server, client] = co_await socket_pair();
+    CappedStream stream(std::move(server), 16384);
+    std::optional<boost::system::error_code> pending;
+    std::array<char, 16> buffer;
+    stream.async_read_some(asio::buffer(buffer), [&](boost::system::error_code ec, std::size_t) { pending = ec; });
+    co_await sleep(5ms);
+    EXPECT_FALSE(pending);  // nothing sent yet
+    stream.stop_reading();
+    CO_ASSERT_TRUE(co_await eventually([&] { return pending.has_value(); }));
+    EXPECT_EQ(*pending, asio::error::operation_aborted);
+    // Later reads fail at once and leave what the peer sent where it is.
+    co_await write(client, "left");
+    CO_ASSERT_TRUE(co_await eventually([&] { return stream.next_layer().available() == 4; }));
+    auto later = co_await read_once(stream);
+    EXPECT_EQ(later.first, asio::error::operation_aborted);
+    EXPECT_EQ(stream.next_layer().available(), 4u);
+    // Writes still work, and are whole.
+    co_await asio::async_write(stream, asio::buffer(std::string_view("out")), asio::use_awaitable);
+    EXPECT_FALSE(stream.writing());
+    EXPECT_TRUE(stream.writes_whole());
+    std::array<char, 3> got;
+    co_await asio::async_read(client, asio::buffer(got), asio::use_awaitable);
+    EXPECT_EQ(std::string_view(got.data(), got.size()), "out");
+  });
+}
+
+TEST(CappedStream, AFailedWriteIsRemembered) {
+  Runtime rt;
+  rt.run([&]() -> asio::awaitable<void> {
+    auto [server, client] = co_await socket_pair();
+    CappedStream stream(std::move(server), 16384);
+    co_await asio::async_write(stream, asio::buffer(std::string_view("fine")), asio::use_awaitable);
+    EXPECT_TRUE(stream.writes_whole());
+    stream.next_layer().shutdown(tcp::socket::shutdown_send);
+    auto [ec, n] = co_await asio::async_write(stream, asio::buffer(std::string_view("after")),
+                                              asio::as_tuple(asio::use_awaitable));
+    EXPECT_TRUE(ec);
+    EXPECT_FALSE(stream.writing());
+    EXPECT_FALSE(stream.writes_whole());
   });
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -464,6 +465,56 @@ TEST(CrossChannel, RefusesWhenFullOrClosed) {
   auto closed = sender.try_send(4);
   ASSERT_FALSE(closed);
   EXPECT_EQ(closed.error().error, SendError::closed);
+}
+
+TEST(CrossChannel, AMovedFromSenderFindsTheChannelClosed) {
+  Runtime rt;
+  auto [sender, receiver] = CrossChannel<int>::make(rt.executor(), 4);
+  auto taken = std::move(sender);
+  auto refused = sender.try_send(7);  // a use after the move, on purpose
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().error, SendError::closed);
+  EXPECT_EQ(refused.error().value, 7);
+  EXPECT_TRUE(taken.try_send(8));
+}
+
+TEST(CrossChannel, AClosedChannelNeverTouchesTheRuntimeAgain) {
+  auto context = std::make_unique<asio::io_context>();
+  auto [sender, receiver] = CrossChannel<int>::make(context->get_executor(), 4);
+  EXPECT_TRUE(sender.try_send(1));
+  receiver.close();
+  auto dropped = receiver.try_receive();  // the queued value went with the close
+  ASSERT_FALSE(dropped);
+  EXPECT_EQ(dropped.error(), ReceiveError::closed);
+  context->poll();  // the wake posted by the first send
+  std::thread([sender = sender]() mutable {
+    auto refused = sender.try_send(2);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().error, SendError::closed);
+  }).join();  // and that sender's end posted nothing either
+  EXPECT_EQ(context->poll(), 0u);
+  // Even with the runtime gone, sending and dropping the last sender on another thread are safe.
+  context.reset();
+  std::thread([sender = std::move(sender)]() mutable {
+    auto refused = sender.try_send(3);
+    EXPECT_FALSE(refused);
+  }).join();
+}
+
+TEST(CrossChannel, CloseEndsAReceiveInProgress) {
+  Runtime rt;
+  rt.run([&]() -> asio::awaitable<void> {
+    auto [sender, receiver] = CrossChannel<int>::make(rt.executor(), 4);
+    auto closing = [](CrossChannel<int>::Receiver& receiver) -> asio::awaitable<void> {
+      co_await sleep(5ms);
+      receiver.close();
+    };
+    Task closer = Task::spawn(rt.executor(), closing(receiver));
+    auto got = co_await within(patience, receiver.receive());
+    CO_ASSERT_TRUE(got);
+    EXPECT_FALSE(*got);  // closed, though a sender is still there
+    co_await closer.join();
+  });
 }
 
 TEST(CrossChannel, SendOnTheRuntimeWaitsForRoom) {

@@ -17,7 +17,11 @@ namespace net::kit {
 // A bounded channel into the runtime from any thread. try_send is thread-safe and wakes the runtime
 // by posting to its executor; the receiver lives on the runtime thread. Closed as a Queue is: for
 // the receiver once every sender is gone and the values are taken, for senders once the receiver is
-// gone. The runtime's io_context must outlive every send.
+// gone or closed.
+//
+// Senders post to the runtime only while the receiver is open, so the receiving side must close
+// the channel (close() or dropping the receiver) before its runtime's io_context goes away; from
+// then on a send from any thread fails as closed and touches nothing of the runtime.
 template <class T>
 class CrossChannel {
   struct State {
@@ -68,6 +72,7 @@ class CrossChannel {
 
     // Queues `value` without waiting, from any thread; gives it back when full or closed.
     std::expected<void, Unsent<T>> try_send(T value) {
+      if (!state_) return std::unexpected(Unsent<T>{SendError::closed, std::move(value)});  // moved from
       std::lock_guard lock(state_->mutex);
       if (!state_->receiver) return std::unexpected(Unsent<T>{SendError::closed, std::move(value)});
       if (state_->items.size() >= state_->capacity)
@@ -108,7 +113,11 @@ class CrossChannel {
       std::swap(state_, other.state_);
       return *this;
     }
-    ~Receiver() {
+    ~Receiver() { close(); }
+
+    // Closes the channel for good, as dropping the receiver does: values still queued are dropped,
+    // senders fail from now on (and post nothing), and receiving gives closed.
+    void close() {
       if (!state_) return;
       {
         std::lock_guard lock(state_->mutex);
@@ -116,13 +125,16 @@ class CrossChannel {
         state_->items.clear();
       }
       state_->writable.wake_all();
+      state_->readable.wake_all();
     }
 
     std::expected<T, ReceiveError> try_receive() {
       std::optional<T> value;
       {
         std::lock_guard lock(state_->mutex);
-        if (!state_->items.empty()) {
+        if (!state_->receiver) {
+          return std::unexpected(ReceiveError::closed);
+        } else if (!state_->items.empty()) {
           value.emplace(std::move(state_->items.front()));
           state_->items.pop_front();
         } else if (state_->senders == 0) {
@@ -145,12 +157,12 @@ class CrossChannel {
       }
     }
 
-    // Ready when a value is queued or no sender is left.
+    // Ready when a value is queued, no sender is left or the channel was closed.
     boost::asio::awaitable<void> wait() const {
       auto state = state_;
       co_await wait_until(state->readable, [&] {
         std::lock_guard lock(state->mutex);
-        return !state->items.empty() || state->senders == 0;
+        return !state->items.empty() || state->senders == 0 || !state->receiver;
       });
     }
 

@@ -1,0 +1,82 @@
+#include "core/net/src/closing.hpp"
+
+#include <array>
+
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
+
+#include "core/net/src/page_server.hpp"
+
+namespace net::connection {
+
+namespace asio = boost::asio;
+using namespace asio::experimental::awaitable_operators;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+// Whether the race this branch runs in has been decided for another branch.
+asio::awaitable<bool> lost_the_race() {
+  const auto state = co_await asio::this_coro::cancellation_state;
+  co_return state.cancelled() != asio::cancellation_type::none;
+}
+
+// A final frame with the Close opcode and an empty payload, unmasked as a server sends it.
+constexpr std::array<unsigned char, 2> bare_close_frame{0x88, 0x00};
+
+asio::awaitable<void> send_close(PageStream& stream, const ReadEnded& read_ended) {
+  CappedStream& capped = stream.next_layer();
+  capped.stop_reading();
+  if (read_ended) co_await read_ended();
+  // The library cannot send a Close without then reading for the answer, so the frame is written
+  // below it, which is safe only while nothing else is being written and nothing was cut short.
+  if (!capped.next_layer().is_open() || capped.writing() || !capped.writes_whole()) co_return;
+  co_await asio::async_write(capped, asio::buffer(bare_close_frame), asio::as_tuple(asio::use_awaitable));
+}
+
+}  // namespace
+
+void close_socket(tcp::socket& socket) {
+  boost::system::error_code ignored;
+  socket.cancel(ignored);
+  socket.shutdown(tcp::socket::shutdown_both, ignored);
+  socket.close(ignored);
+}
+
+asio::awaitable<void> close_after(std::chrono::milliseconds limit, tcp::socket& socket, bool& fired) {
+  const auto executor = co_await asio::this_coro::executor;
+  asio::steady_timer timer(executor, limit);
+  auto [ec] = co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
+  if (ec) co_return;
+  const bool lost = co_await lost_the_race();
+  if (lost) co_return;
+  fired = true;
+  close_socket(socket);
+}
+
+asio::awaitable<void> close_when_stopped(const kit::StopWatch& stop, tcp::socket& socket, bool& fired) {
+  co_await page_server::stopped(stop);
+  const bool lost = co_await lost_the_race();
+  if (lost) co_return;
+  fired = true;
+  close_socket(socket);
+}
+
+asio::awaitable<void> close_handshake(PageStream& stream, const ReadEnded& read_ended) {
+  tcp::socket& socket = stream.next_layer().next_layer();
+  if (!socket.is_open()) co_return;
+  bool timed_out = false;
+  co_await (send_close(stream, read_ended) || close_after(close_timeout, socket, timed_out));
+}
+
+// Not a coroutine: it only hands the call on, with an empty hook that outlives it.
+asio::awaitable<void> close_handshake(PageStream& stream) {
+  static const ReadEnded no_read;
+  return close_handshake(stream, no_read);
+}
+
+}  // namespace net::connection

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include "core/net/src/handshake.hpp"
+#include "core/net/src/kit/stop_flag.hpp"
+
+namespace net::connection {
+
+// The close handshake of a page takes no longer than this.
+inline constexpr std::chrono::milliseconds close_timeout{250};
+
+// Ends the connection and every operation on it. The operations are cancelled before the socket
+// closes: Wine does not end a send blocked on a full buffer when its socket merely closes.
+void close_socket(boost::asio::ip::tcp::socket& socket);
+
+// One branch of a race with an operation on `socket`: ends when `limit` has passed, after closing
+// `socket` so that whatever runs on it ends as well, and sets `fired`. The other branch may still
+// end first, with the error of the closed socket, so the flag, not the race, says what happened.
+// Once the other branch has won, the socket is left alone, also when the time had come already.
+boost::asio::awaitable<void> close_after(std::chrono::milliseconds limit, boost::asio::ip::tcp::socket& socket,
+                                         bool& fired);
+
+// The same, ending when the server stops.
+boost::asio::awaitable<void> close_when_stopped(const kit::StopWatch& stop, boost::asio::ip::tcp::socket& socket,
+                                                bool& fired);
+
+// Ends when the read the WebSocket library has in flight on a stream has ended.
+using ReadEnded = std::function<boost::asio::awaitable<void>()>;
+
+// Sends a Close frame with no status code and no reason and flushes it, all within close_timeout,
+// without waiting for the page's answering Close; the outcome does not matter. Reading stops for
+// good first, and `read_ended` (unless empty) is awaited, since the library's read may still write a
+// frame of its own (a pong, or a Close). Nothing is sent on a closed socket (the library closes it
+// right after a Close of its own) nor after a write that was cut short. The socket is left for the
+// caller to drop. `read_ended` is taken by reference, and must last until the handshake is over.
+boost::asio::awaitable<void> close_handshake(PageStream& stream, const ReadEnded& read_ended);
+// The same for a stream that has no read in flight.
+boost::asio::awaitable<void> close_handshake(PageStream& stream);
+
+}  // namespace net::connection
