@@ -7,7 +7,8 @@
 //   make of a refused text is refused too;
 // - an edit keeps every byte of the lines that are not ours (the mark of a dropped line and all),
 //   taking along only the line end before a dropped last line; it leaves `keep` of our lines, or
-//   all when there are fewer, and the user's own lines;
+//   all when there are fewer, and the user's own lines (read again, the text is refused only when
+//   the dropped lines uncovered a UTF-16 mark at its start);
 // - removing our lines after adding ours gives back the original bytes:
 //   edit(with_hook_line(t), 0) == edit(t, 0), which is t itself when t had none of ours; and the
 //   added line counts as one more of ours, unless the install refuses to add it;
@@ -75,8 +76,14 @@ void check_edit(std::string_view text, const ExportLuaScan& lines, ExportLuaCoun
   const bool drops_last_line_without_end =
       !lines.empty() && lines.back().kind == LineKind::Ours && ours > keep && !text.ends_with('\n');
   if (!drops_last_line_without_end) FUZZ_CHECK(edited.size() == most);
+  // Dropping the first lines may uncover bytes FF FE or FE FF that now start the text, which the
+  // next analysis takes for UTF-16; every other edited text reads as what the edit left.
   const auto after = analyse(edited);
-  FUZZ_CHECK(after && *after == (ExportLuaCounts{std::min(counts.ours, keep), counts.own}));
+  if (!after) {
+    FUZZ_CHECK(edited.starts_with("\xFF\xFE") || edited.starts_with("\xFE\xFF"));
+    return;
+  }
+  FUZZ_CHECK(*after == (ExportLuaCounts{std::min(counts.ours, keep), counts.own}));
 }
 
 }  // namespace
@@ -135,7 +142,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string& result = **installed;
   const auto result_counts = analyse(result);
-  FUZZ_CHECK(result_counts && result_counts->ours == 1 && result_counts->own == counts->own);
+  if (!result_counts) {
+    FUZZ_CHECK(result.starts_with("\xFF\xFE") || result.starts_with("\xFE\xFF"));
+    return 0;
+  }
+  FUZZ_CHECK(result_counts->ours == 1 && result_counts->own == counts->own);
   const auto again = installed_text(result, *result_counts);
   FUZZ_CHECK(again && !*again);
   FUZZ_CHECK(edit(result, 0) == removed);

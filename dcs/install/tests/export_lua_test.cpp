@@ -148,6 +148,9 @@ TEST(ExportLuaEdit, DropsHookLinesAfterTheFirstKeepAndNothingElse) {
       {own + "\n-- " + kHook + "\n" + kHook + "\n", 0, own + "\n-- " + kHook + "\n"},
       {"x = 1\n", 0, "x = 1\n"},
       {"", 0, ""},
+      // The bytes after a dropped first line stay as they are, even ones that a later read takes
+      // for a UTF-16 mark.
+      {kHook + "\n\xFF\xFEx = 1\n", 0, "\xFF\xFEx = 1\n"},
   };
   for (const EditCase& c : cases) EXPECT_EQ(edit(c.text, c.keep), c.expected) << c.text;
 }
