@@ -20,13 +20,24 @@ namespace websocket = boost::beast::websocket;
 
 namespace {
 
+// Whether `text` is a URI scheme: a letter, then letters, digits, "+", "-" or "." (RFC 3986).
+bool is_scheme(std::string_view text) {
+  auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (text.empty() || !letter(text.front())) return false;
+  for (char c : text)
+    if (!letter(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return false;
+  return true;
+}
+
 // The path of a request target without its query; the absolute form "http://host/path" counts
-// by its path.
+// by its path. Its host part ends at the first "/", "?" or "#" (RFC 3986), so a "?" there starts
+// the query and leaves the path empty, which is "/". A target of any other form is its own path.
 std::string_view target_path(std::string_view target) {
   if (!target.starts_with('/')) {
-    if (auto scheme = target.find("://"); scheme != std::string_view::npos) {
-      auto path = target.find('/', scheme + 3);
-      target = path == std::string_view::npos ? std::string_view("/") : target.substr(path);
+    if (auto scheme = target.find("://"); scheme != std::string_view::npos && is_scheme(target.substr(0, scheme))) {
+      auto path = target.find_first_of("/?#", scheme + 3);
+      if (path == std::string_view::npos || target[path] != '/') return "/";
+      target = target.substr(path);
     }
   }
   return target.substr(0, target.find('?'));

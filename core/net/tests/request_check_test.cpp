@@ -38,6 +38,16 @@ TEST(CheckRequest, PathAndOriginRules) {
       {"the path", "/api/v1", {}, 0},
       {"the path with a query", "/api/v1?page=7&x=/", {}, 0},
       {"the absolute form of the path", "http://127.0.0.1:2992/api/v1", {}, 0},
+      {"the absolute form with a query", "http://127.0.0.1:2992/api/v1?x=/", {}, 0},
+      {"the absolute form without a path", "http://127.0.0.1:2992", {}, 404},
+      // The host part ends at "?" or "#": what follows is no path.
+      {"the path inside the absolute form's query", "http://127.0.0.1:2992?/api/v1", {}, 404},
+      {"the path after a fragment in the host part", "http://127.0.0.1#/api/v1", {}, 404},
+      // Only a scheme of letters, digits, "+", "-" and "." makes the absolute form.
+      {"another scheme", "ws+x-1.a://127.0.0.1/api/v1", {}, 0},
+      {"a scheme with a question mark", "?http://127.0.0.1/api/v1", {}, 404},
+      {"a scheme that starts with a digit", "1http://127.0.0.1/api/v1", {}, 404},
+      {"no scheme", "://127.0.0.1/api/v1", {}, 404},
       {"a trailing slash", "/api/v1/", {}, 404},
       {"capitals", "/API/V1", {}, 404},
       {"a prefix", "/api", {}, 404},

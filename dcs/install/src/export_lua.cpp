@@ -172,18 +172,9 @@ ExportLuaCounts count(const ExportLuaScan& lines) {
   return counts;
 }
 
-}  // namespace
-
-std::expected<ExportLuaCounts, Refused> analyse(std::string_view text) {
-  if (text.size() >= 2 && (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")))
-    return std::unexpected(Refused{});
-  if (text.find('\0') != std::string_view::npos) return std::unexpected(Refused{});
-  return count(scan(text));
-}
-
-ExportLuaScan scan(std::string_view text) {
+// The lines of a text, leaving in `state` where the lexer stands at its end.
+ExportLuaScan scan(std::string_view text, LexState& state) {
   ExportLuaScan lines;
-  LexState state;
   std::size_t start = 0;
   while (start < text.size()) {
     const std::size_t lf = text.find('\n', start);
@@ -194,6 +185,20 @@ ExportLuaScan scan(std::string_view text) {
     start = end;
   }
   return lines;
+}
+
+}  // namespace
+
+std::expected<ExportLuaCounts, Refused> analyse(std::string_view text) {
+  if (text.size() >= 2 && (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")))
+    return std::unexpected(Refused{});
+  if (text.find('\0') != std::string_view::npos) return std::unexpected(Refused{});
+  return count(scan(text));
+}
+
+ExportLuaScan scan(std::string_view text) {
+  LexState state;
+  return scan(text, state);
 }
 
 std::string edit(std::string_view text, std::size_t keep) {
@@ -222,7 +227,9 @@ std::string with_hook_line(std::string_view text) {
   if (text.empty()) return std::string(HOOK_LINE) + "\r\n";
   const bool has_lf = text.find('\n') != std::string_view::npos;
   const bool has_crlf = text.find("\r\n") != std::string_view::npos;
-  const std::string_view line_end = (!has_lf || has_crlf) ? "\r\n" : "\n";
+  // The edit that takes the line out again removes the line end before it, CR LF when the text
+  // ends with one: so a CR that ends the text gets a CR LF after it, never a lone LF.
+  const std::string_view line_end = (!has_lf || has_crlf || text.ends_with('\r')) ? "\r\n" : "\n";
   std::string out(text);
   if (text.ends_with('\n')) {
     out.append(HOOK_LINE);
@@ -240,10 +247,15 @@ InstallChange install_change(ExportLuaCounts counts) {
   return InstallChange::RemoveExtraCopies;
 }
 
-std::optional<std::string> installed_text(std::string_view text, ExportLuaCounts counts) {
+std::expected<std::optional<std::string>, Refused> installed_text(std::string_view text,
+                                                                  ExportLuaCounts counts) {
   switch (install_change(counts)) {
-    case InstallChange::AddLine:
+    case InstallChange::AddLine: {
+      LexState end;
+      (void)scan(text, end);
+      if (!end.normal()) return std::unexpected(Refused{Refused::Reason::OpenAtEnd});
       return with_hook_line(text);
+    }
     case InstallChange::RemoveExtraCopies:
       return edit(text, 1);
     case InstallChange::LeaveOwnLine:

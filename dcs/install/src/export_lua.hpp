@@ -19,6 +19,10 @@ inline constexpr std::string_view HOOK_LINE =
 // Why a text is not changed: it is UTF-16 or holds NUL bytes.
 inline constexpr std::string_view kRefusal =
     "it is not saved as UTF-8 text (it looks like UTF-16). Save it as UTF-8 in Notepad, then try again";
+// Why the hook line is not added to a text: it would land inside a long comment or long string
+// that the text leaves open, where it never runs and is never found again.
+inline constexpr std::string_view kOpenAtEndRefusal =
+    "it ends inside a --[[ comment or [[ string that is never closed. Close it, then try again";
 
 enum class LineKind {
   Ours,     // a copy of the hook line, in any of its equivalent spellings
@@ -42,7 +46,12 @@ struct ExportLuaCounts {
 };
 
 struct Refused {
-  std::string_view text() const { return kRefusal; }
+  enum class Reason {
+    NotUtf8,    // UTF-16 or NUL bytes: nothing in it is read
+    OpenAtEnd,  // ends inside a long comment or long string: nothing can be appended
+  };
+  Reason reason = Reason::NotUtf8;
+  std::string_view text() const { return reason == Reason::NotUtf8 ? kRefusal : kOpenAtEndRefusal; }
 };
 
 // Refuses a UTF-16 text (FF FE or FE FF at the start) and any text with a NUL byte; otherwise
@@ -59,7 +68,9 @@ ExportLuaScan scan(std::string_view text);
 std::string edit(std::string_view text, std::size_t keep);
 
 // The text with HOOK_LINE appended on a line of its own, using the text's own line ends (CR LF
-// when the text has no LF at all or has a CR LF somewhere, else LF).
+// when the text has no LF at all or has a CR LF somewhere, else LF). After a text that ends with
+// a lone CR the line end is CR LF too: an LF would join that CR into a CR LF, which a later edit
+// takes out as one line end.
 std::string with_hook_line(std::string_view text);
 
 // What an install does to a file with these counts.
@@ -71,7 +82,10 @@ enum class InstallChange {
 };
 InstallChange install_change(ExportLuaCounts counts);
 
-// The text an install writes, or none when the file stays as it is.
-std::optional<std::string> installed_text(std::string_view text, ExportLuaCounts counts);
+// The text an install writes, or none when the file stays as it is. A text that needs the hook
+// line but ends inside a long comment or long string is refused (OpenAtEnd): the line would be
+// part of it, so it would neither run nor count as ours, and every install would add another.
+std::expected<std::optional<std::string>, Refused> installed_text(std::string_view text,
+                                                                  ExportLuaCounts counts);
 
 }  // namespace export_lua

@@ -223,8 +223,9 @@ std::expected<InstallReport, InstallError> apply(const machine::Machine& m, cons
   // stops the install while the folder is still untouched.
   std::expected<LoadedExportLua, InstallError> loaded = load_export_lua(m, folder);
   if (!loaded) return std::unexpected(loaded.error());
-  const std::optional<std::string> new_text =
-      export_lua::installed_text(loaded->text.value_or(std::string()), {loaded->ours, loaded->own});
+  auto installed = export_lua::installed_text(loaded->text.value_or(std::string()), {loaded->ours, loaded->own});
+  if (!installed) return std::unexpected(InstallError::open_at_end(*m.known_folders, loaded->path));
+  const std::optional<std::string>& new_text = *installed;
   if (new_text && loaded->read_only)
     return std::unexpected(InstallError::read_only(*m.known_folders, loaded->path));
 

@@ -97,6 +97,11 @@ InstallError InstallError::not_utf8(const machine::KnownFolders& kf, const machi
               show_path(kf, export_lua) + " was not changed: " + std::string(export_lua::kRefusal));
 }
 
+InstallError InstallError::open_at_end(const machine::KnownFolders& kf, const machine::Path& export_lua) {
+  return make(Kind::OpenAtEnd, export_lua,
+              show_path(kf, export_lua) + " was not changed: " + std::string(export_lua::kOpenAtEndRefusal));
+}
+
 InstallError InstallError::backup_is_folder(const machine::KnownFolders& kf, const machine::Path& backup) {
   return make(Kind::BackupIsFolder, backup,
               show_path(kf, backup) + " is a folder, so Export.lua cannot be backed up there");

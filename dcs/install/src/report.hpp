@@ -59,6 +59,8 @@ struct InstallError {
     LockHeld,               // another run holds the lock file `path`
     ReadOnly,               // Export.lua `path` has the read-only attribute
     NotUtf8,                // Export.lua `path` is UTF-16 or holds NUL bytes
+    OpenAtEnd,              // Export.lua `path` needs the hook line but ends in an open long comment
+                            // or long string
     BackupIsFolder,         // the backup's name `path` is taken by a folder
     PutBackFailed,          // writing Export.lua `path` failed and so did putting it back
     Io,                     // `operation` on `path` failed with `io`
@@ -82,6 +84,7 @@ struct InstallError {
   static InstallError lock_held(const machine::KnownFolders& kf, const machine::Path& lock_file);
   static InstallError read_only(const machine::KnownFolders& kf, const machine::Path& export_lua);
   static InstallError not_utf8(const machine::KnownFolders& kf, const machine::Path& export_lua);
+  static InstallError open_at_end(const machine::KnownFolders& kf, const machine::Path& export_lua);
   static InstallError backup_is_folder(const machine::KnownFolders& kf, const machine::Path& backup);
   // `first` is the error of the write; `put_back` the error of putting the old text back.
   // `backup` is none when Export.lua did not exist before, so that no copy of it is named.

@@ -148,6 +148,9 @@ TEST(ExportLuaEdit, DropsHookLinesAfterTheFirstKeepAndNothingElse) {
       {own + "\n-- " + kHook + "\n" + kHook + "\n", 0, own + "\n-- " + kHook + "\n"},
       {"x = 1\n", 0, "x = 1\n"},
       {"", 0, ""},
+      // The bytes after a dropped first line stay as they are, even ones that a later read takes
+      // for a UTF-16 mark.
+      {kHook + "\n\xFF\xFEx = 1\n", 0, "\xFF\xFEx = 1\n"},
   };
   for (const EditCase& c : cases) EXPECT_EQ(edit(c.text, c.keep), c.expected) << c.text;
 }
@@ -159,6 +162,12 @@ TEST(ExportLuaAppend, UsesTheTextsOwnLineEnds) {
   EXPECT_EQ(with_hook_line("a\nb"), "a\nb\n" + kHook);
   EXPECT_EQ(with_hook_line("a\r\nb\n"), "a\r\nb\n" + kHook + "\r\n");
   EXPECT_EQ(with_hook_line("a\r"), "a\r\r\n" + kHook);
+  // A lone CR at the end gets a CR LF after it even in a text of LF line ends: an LF would make
+  // it a CR LF, which the edit that takes the line out again removes whole.
+  EXPECT_EQ(with_hook_line("x\ny\r"), "x\ny\r\r\n" + kHook);
+  EXPECT_EQ(with_hook_line("\n\r"), "\n\r\r\n" + kHook);
+  EXPECT_EQ(with_hook_line("x\r\ny\r"), "x\r\ny\r\r\n" + kHook);
+  EXPECT_EQ(with_hook_line("x\ny\r\n"), "x\ny\r\n" + kHook + "\r\n");
 }
 
 TEST(ExportLuaAppend, RemovingTheAppendedLineGivesBackEveryText) {
@@ -170,6 +179,11 @@ TEST(ExportLuaAppend, RemovingTheAppendedLineGivesBackEveryText) {
       "a = 1\r\n",
       "a\r\nb\nc",
       "a\r",
+      "x\ny\r",
+      "\n\r",
+      "\r",
+      "x\r\ny\r",
+      "a\n\r\r",
       "\r\n\r\n",
       "\xEF\xBB\xBF",
       "\xEF\xBB\xBFlocal x = 1\r\n",
@@ -187,17 +201,53 @@ TEST(ExportLuaAppend, RemovingTheAppendedLineGivesBackEveryText) {
   }
 }
 
+// What an install makes of a text, as the install engine computes it: the new text, "none" when
+// the file stays as it is, or the refusal's text.
+std::string installed(std::string_view text) {
+  auto got = installed_text(text, *analyse(text));
+  if (!got) return "refused: " + std::string(got.error().text());
+  return got->value_or("none");
+}
+
 TEST(ExportLuaInstall, DecidesTheNewTextFromTheCounts) {
   EXPECT_EQ(install_change({0, 0}), InstallChange::AddLine);
   EXPECT_EQ(install_change({0, 2}), InstallChange::LeaveOwnLine);
   EXPECT_EQ(install_change({1, 0}), InstallChange::Unchanged);
   EXPECT_EQ(install_change({1, 3}), InstallChange::Unchanged);
   EXPECT_EQ(install_change({2, 1}), InstallChange::RemoveExtraCopies);
-  EXPECT_EQ(installed_text("x\n", {0, 0}), "x\n" + kHook + "\n");
-  EXPECT_EQ(installed_text("x\n", {0, 1}), std::nullopt);
-  EXPECT_EQ(installed_text(kHook, {1, 0}), std::nullopt);
+  EXPECT_EQ(installed("x\n"), "x\n" + kHook + "\n");
+  EXPECT_EQ(installed(kHook + " -- mine\n"), "none");
+  EXPECT_EQ(installed(kHook), "none");
   const std::string three = kHook + "\n" + kHook + "\n" + kHook + "\n";
-  EXPECT_EQ(installed_text(three, *analyse(three)), kHook + "\n");
+  EXPECT_EQ(installed(three), kHook + "\n");
+}
+
+TEST(ExportLuaInstall, RefusesToAppendToATextThatEndsInsideALongCommentOrString) {
+  const std::string refused =
+      "refused: it ends inside a --[[ comment or [[ string that is never closed. Close it, then try again";
+  struct InstallCase {
+    std::string text;
+    std::string expected;
+  };
+  const InstallCase cases[] = {
+      // The appended line would be part of the comment or string: never run, never found again,
+      // so every install would append one more.
+      {"--[[ old tools\n", refused},
+      {"x = 1\r\n--[==[\r\n]] ]=]\r\n", refused},
+      {"s = [[\nabc", refused},
+      {"s = [=[ ]] \n", refused},
+      // A hook line before the open comment needs no new line, and extra copies before it go.
+      {kHook + "\n--[[ old tools\n", "none"},
+      {kHook + "\n" + kHook + "\n--[[ old tools\n" + kHook + "\n", kHook + "\n--[[ old tools\n" + kHook + "\n"},
+      // After closed ones, and after openers that open nothing, the line is appended as ever.
+      {"--[[ old tools\n]]", "--[[ old tools\n]]\n" + kHook},
+      {"--[==[ a ]==]\n", "--[==[ a ]==]\n" + kHook + "\n"},
+      {"-- [[ a line comment\n", "-- [[ a line comment\n" + kHook + "\n"},
+      {"s = '[[' t = \"--[[\"\n", "s = '[[' t = \"--[[\"\n" + kHook + "\n"},
+  };
+  for (const InstallCase& c : cases) EXPECT_EQ(installed(c.text), c.expected) << c.text;
+  // The same line appended anyway would not count, which is why it is refused.
+  EXPECT_EQ(analyse(with_hook_line("--[[ old tools\n")), (ExportLuaCounts{0, 0}));
 }
 
 }  // namespace

@@ -43,6 +43,8 @@ TEST_F(Install, InstallThenRemoveGivesBackEveryExportLuaByteForByte) {
       "local a = 1\r\nlocal b = 2\r\n",
       "local a = 1",
       "local a = 1\r\nlocal b = 2",
+      "local a = 1\nlocal b = 2\r",  // the last CR is the user's, not half of a line end of ours
+      "\n\r",
       "\xEF\xBB\xBF-- with a byte order mark\n",
       "\xEF\xBB\xBF",
       "-- caf\xE9, Stra\xDF" "e, \xA9 1999\r\n-- \xFC",
@@ -203,6 +205,54 @@ TEST_F(Install, AReadOnlyOrUtf16ExportLuaStopsTheInstallBeforeAnythingIsWritten)
   fake_.set_read_only(at(kExport));
   ASSERT_TRUE(install());
   EXPECT_EQ(lines_.back(), "unchanged  " + shown(kExport));
+}
+
+TEST_F(Install, AnExportLuaThatEndsInsideALongCommentStopsTheInstallBeforeAnythingIsWritten) {
+  const std::string refusal = shown(kExport) +
+                              " was not changed: it ends inside a --[[ comment or [[ string that is never "
+                              "closed. Close it, then try again";
+  // Appended there, the line would be part of the comment: never run, not counted as ours, and
+  // added again by every install.
+  for (const std::string& text : {std::string("x = 1\r\n--[[ old tools\r\n"), std::string("s = [==[\n]]")}) {
+    SCOPED_TRACE(text);
+    fake_.remove(at("Scripts"));
+    put(kExport, text);
+    EXPECT_EQ(check_folder(machine_, Path(kDcs)).status, InstallStatus::notInstalled);
+    fake_.clear_calls();
+    auto refused = install();
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind, InstallError::Kind::OpenAtEnd);
+    EXPECT_EQ(refused.error().text(), refusal);
+    EXPECT_FALSE(wrote_in_dcs_folder());
+    EXPECT_EQ(file(kExport), text);
+  }
+
+  // The copies that earlier installs appended inside such a comment are the comment's text: the
+  // check finds no line, the install refuses, and the remove leaves the file as it is.
+  put_current_files();
+  const std::string piled = "x = 1\n--[=[ old tools\n" + kHook + "\n" + kHook + "\n";
+  put(kExport, piled);
+  const FolderStatus status = check_folder(machine_, Path(kDcs));
+  EXPECT_EQ(status.status, InstallStatus::installFailed);
+  EXPECT_THAT(status.problems, Contains(shown(kExport) + " has no collector line"));
+  fake_.clear_calls();
+  auto refused = install();
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().text(), refusal);
+  EXPECT_FALSE(wrote_in_dcs_folder());
+  ASSERT_TRUE(remove());
+  EXPECT_EQ(file(kExport), piled);
+  EXPECT_EQ(file(kCollector), std::nullopt);
+
+  // With the hook line before such a comment, the file is installed and the remove takes it out.
+  put_current_files();
+  put(kExport, kHook + "\n--[[ old tools\n");
+  EXPECT_EQ(check_folder(machine_, Path(kDcs)).status, InstallStatus::installed);
+  lines_.clear();
+  ASSERT_TRUE(install());
+  EXPECT_EQ(lines_.back(), "unchanged  " + shown(kExport));
+  ASSERT_TRUE(remove());
+  EXPECT_EQ(file(kExport), "--[[ old tools\n");
 }
 
 TEST_F(Install, AReadOnlyExportLuaStopsTheRemoveBeforeAnythingIsWritten) {
