@@ -22,7 +22,7 @@ bool is_bridge_variable(std::string_view entry) {
   return entry.starts_with("TOLVARO_DCS_") || entry.starts_with("BRIDGE_ALLOWED_ORIGINS=");
 }
 
-// Reads `fd` to its end, handing each piece to `add`.
+// Reads `fd` to its end, handing each chunk to `add`.
 template <class Add>
 void read_all(int fd, Add add) {
   char buffer[4096];
@@ -81,8 +81,8 @@ OsString bridge_program_path() {
 ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env) {
   const Started started = start(args, env);
   ProgramResult result;
-  std::thread err_reader([&] { read_all(started.err, [&](std::string_view piece) { result.err += piece; }); });
-  read_all(started.out, [&](std::string_view piece) { result.out += piece; });
+  std::thread err_reader([&] { read_all(started.err, [&](std::string_view chunk) { result.err += chunk; }); });
+  read_all(started.out, [&](std::string_view chunk) { result.out += chunk; });
   err_reader.join();
   int status = 0;
   while (::waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
@@ -108,15 +108,15 @@ RunningBridge::RunningBridge(const std::vector<OsString>& args, const std::vecto
   Process& p = *process_;
   p.pid = started.pid;
   p.out_reader = std::thread([&p, fd = started.out] {
-    read_all(fd, [&](std::string_view piece) {
+    read_all(fd, [&](std::string_view chunk) {
       std::lock_guard lock(p.mutex);
-      p.out += piece;
+      p.out += chunk;
     });
   });
   p.err_reader = std::thread([&p, fd = started.err] {
-    read_all(fd, [&](std::string_view piece) {
+    read_all(fd, [&](std::string_view chunk) {
       std::lock_guard lock(p.mutex);
-      p.err += piece;
+      p.err += chunk;
       p.changed.notify_all();
     });
     std::lock_guard lock(p.mutex);
