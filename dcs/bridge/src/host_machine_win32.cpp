@@ -5,4 +5,6 @@ namespace cli {
 
 std::optional<machine::Machine> host_machine() { return machine::real_machine(); }
 
+machine::Machine headless_machine() { return machine::real_machine(); }
+
 }  // namespace cli

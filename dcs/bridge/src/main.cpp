@@ -1,9 +1,11 @@
 #include "dcs/bridge/src/main.hpp"
 
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "core/base/src/clip.hpp"
 #include "core/base/src/log.hpp"
 #include "dcs/bridge/src/command.hpp"
 #include "dcs/bridge/src/console.hpp"
@@ -19,12 +21,13 @@
 namespace cli {
 namespace {
 
-// The verbs that run on the PC's DCS folders, the registry and the process list.
+// The verbs that run on the PC's DCS folders, the registry and the process list. Headless mode is
+// not among them: it runs on headless_machine(), which every build has.
 const char* needs_machine(const Command& command) {
   struct Name {
     const char* operator()(const command::Run&) const { return "tray mode"; }
     const char* operator()(const command::RunAutostart&) const { return "tray mode"; }
-    const char* operator()(const command::Headless&) const { return "headless mode"; }
+    const char* operator()(const command::Headless&) const { return nullptr; }
     const char* operator()(const command::Install&) const { return "install"; }
     const char* operator()(const command::Check&) const { return "check"; }
     const char* operator()(const command::Remove&) const { return "remove"; }
@@ -45,7 +48,10 @@ int dispatch(const Command& command, const machine::Machine* machine) {
     const machine::Machine* m;
     int operator()(const command::Run&) const { return tray_app::run(*m, true); }
     int operator()(const command::RunAutostart&) const { return tray_app::run(*m, false); }
-    int operator()(const command::Headless&) const { return run::run_headless(*m); }
+    int operator()(const command::Headless&) const {
+      const machine::Machine machine = headless_machine();
+      return run::run_headless(machine, headless_machine);
+    }
     int operator()(const command::UiDemo& c) const { return demo::ui_demo(c.kind); }
     int operator()(const command::Help&) const {
       bridge::print_line(kUsageText);
@@ -64,9 +70,7 @@ int dispatch(const Command& command, const machine::Machine* machine) {
   return std::visit(Dispatch{machine}, command);
 }
 
-}  // namespace
-
-int main(std::span<const bridge::OsString> args, const bridge::Environment& env) {
+int run_main(std::span<const bridge::OsString> args, const bridge::Environment& env) {
   // Started at sign-in there is no console to attach to; decided on the raw argument, before
   // parsing, so that a bad command line after --autostart does not attach either.
   if (args.empty() || args[0] != bridge::to_os("--autostart")) attach_parent_console();
@@ -86,6 +90,21 @@ int main(std::span<const bridge::OsString> args, const bridge::Environment& env)
   }
   const std::optional<machine::Machine> machine = host_machine();
   return dispatch(*command, machine ? &*machine : nullptr);
+}
+
+}  // namespace
+
+int main(std::span<const bridge::OsString> args, const bridge::Environment& env) {
+  // Nothing is meant to throw this far; if something does, the program still ends with a line that
+  // says so and a failure code.
+  try {
+    return run_main(args, env);
+  } catch (const std::exception& e) {
+    base::log(base::Level::error, "internal error: " + base::clip(e.what()));
+  } catch (...) {
+    base::log(base::Level::error, "internal error: no message");
+  }
+  return 1;
 }
 
 }  // namespace cli

@@ -69,7 +69,7 @@ TEST(BridgeProgram, StartWithWindowsWritesAndRemovesTheRunValue) {
   EXPECT_EQ(off_again.out, "Tolvaro DCS Bridge will not start with Windows\n");
 }
 
-TEST(BridgeProgram, TheModesReadTheirConfigurationAndAreNotBuiltYet) {
+TEST(BridgeProgram, TrayModeReadsItsConfigurationAndIsNotBuiltYet) {
   struct Case {
     std::vector<bridge::OsString> args;
     std::vector<bridge::testing::EnvVar> env;
@@ -79,15 +79,6 @@ TEST(BridgeProgram, TheModesReadTheirConfigurationAndAreNotBuiltYet) {
   const Case cases[] = {
       {{}, {}, 1, "error tray mode is not available in this build yet"},
       {{L"--autostart"}, {}, 1, "error tray mode is not available in this build yet"},
-      {{L"headless"}, {}, 1, "error headless mode is not available in this build yet"},
-      {{L"headless"},
-       {{"TOLVARO_DCS_PAGE_PORT", L"08080"}, {"BRIDGE_ALLOWED_ORIGINS", L" , "}},
-       1,
-       "error headless mode is not available in this build yet"},
-      {{L"headless"},
-       {{"TOLVARO_DCS_PAGE_PORT", L"abc"}},
-       2,
-       "error TOLVARO_DCS_PAGE_PORT=\"abc\" is not a port from 1 to 65535"},
       {{},
        {{"TOLVARO_DCS_LISTEN_PORT", L"0"}, {"TOLVARO_DCS_PAGE_PORT", L"08080"}},
        2,

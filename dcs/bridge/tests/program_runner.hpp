@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,5 +26,33 @@ ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<En
 
 // The full path of that program.
 OsString bridge_program_path();
+
+// The bridge program running beside the test, as run_bridge starts it, its standard error taken
+// as it comes. On Windows its standard output is left unset, so that the program attaches to the
+// console of its parent, this test, as it attaches to a console window; the test process gets a
+// console of its own first, which only the two of them share.
+class RunningBridge {
+ public:
+  RunningBridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env = {});
+  ~RunningBridge();  // a program still running is killed
+  RunningBridge(const RunningBridge&) = delete;
+  RunningBridge& operator=(const RunningBridge&) = delete;
+
+  // Standard error so far.
+  std::string err() const;
+  // Waits until standard error holds `text`, the program ends or `limit` passes; whether it holds it.
+  bool wait_for_err(std::string_view text, std::chrono::milliseconds limit);
+  // Ctrl+C: SIGINT natively; on Windows the console's Ctrl+C event.
+  void ctrl_c();
+  // Waits for the end, at most `limit`; past it the program is killed and the exit code is -1.
+  ProgramResult finish(std::chrono::milliseconds limit);
+  // The system's id of the process.
+  long process_id() const;
+
+  struct Process;
+
+ private:
+  std::unique_ptr<Process> process_;
+};
 
 }  // namespace bridge::testing

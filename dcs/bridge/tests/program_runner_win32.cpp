@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -13,6 +15,7 @@ class Handle {
  public:
   Handle() = default;
   ~Handle() { close(); }
+  Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
   HANDLE* out() { return &handle_; }
@@ -86,6 +89,37 @@ void read_all(HANDLE pipe, std::string& into) {
   while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) into.append(buffer, read);
 }
 
+std::wstring command_line(const std::wstring& path, const std::vector<OsString>& args) {
+  std::wstring line = L"\"" + path + L"\"";
+  for (const OsString& a : args) append_argument(line, a);
+  return line;
+}
+
+std::wstring environment_block(const std::vector<EnvVar>& env) {
+  std::wstring block;
+  for (const std::wstring& entry : environment_entries(env)) {
+    block += entry;
+    block.push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  return block;
+}
+
+// Catches the console events meant for the program, so that they never end the test.
+BOOL WINAPI keep_running(DWORD) { return TRUE; }
+
+// A console of this process's own, made once: console events sent to it reach this process and the
+// programs attached to it, and nobody else (not the test runner's console).
+void own_console() {
+  static const bool made = [] {
+    FreeConsole();
+    const bool allocated = AllocConsole() != 0;
+    SetConsoleCtrlHandler(keep_running, TRUE);
+    return allocated;
+  }();
+  if (!made) throw std::runtime_error("AllocConsole failed");
+}
+
 }  // namespace
 
 OsString bridge_program_path() {
@@ -97,15 +131,8 @@ OsString bridge_program_path() {
 
 ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env) {
   const std::wstring path = bridge_program_path();
-  std::wstring line = L"\"" + path + L"\"";
-  for (const OsString& a : args) append_argument(line, a);
-
-  std::wstring block;
-  for (const std::wstring& entry : environment_entries(env)) {
-    block += entry;
-    block.push_back(L'\0');
-  }
-  block.push_back(L'\0');
+  std::wstring line = command_line(path, args);
+  std::wstring block = environment_block(env);
 
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   Handle out_read, out_write, err_read, err_write;
@@ -140,6 +167,99 @@ ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<En
   GetExitCodeProcess(process.hProcess, &code);
   result.exit_code = static_cast<int>(code);
   return result;
+}
+
+struct RunningBridge::Process {
+  Handle process;
+  DWORD id = 0;
+  bool ended = false;
+  int exit_code = -1;
+  mutable std::mutex mutex;
+  std::condition_variable changed;
+  std::string err;
+  bool err_ended = false;
+  std::thread err_reader;
+};
+
+RunningBridge::RunningBridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env)
+    : process_(std::make_unique<Process>()) {
+  own_console();
+  const std::wstring path = bridge_program_path();
+  std::wstring line = command_line(path, args);
+  std::wstring block = environment_block(env);
+
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  Handle err_read, err_write;
+  if (!CreatePipe(err_read.out(), err_write.out(), &inherit, 0)) throw std::runtime_error("CreatePipe");
+  SetHandleInformation(err_read.get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = nullptr;  // so that the program attaches to this console
+  startup.hStdError = err_write.get();
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+                      nullptr, &startup, &info))
+    throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
+  CloseHandle(info.hThread);
+  *process_->process.out() = info.hProcess;
+  process_->id = info.dwProcessId;
+  err_write.close();
+
+  Process& p = *process_;
+  p.err_reader = std::thread([&p, pipe = std::make_shared<Handle>(std::move(err_read))] {
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(pipe->get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+      std::lock_guard lock(p.mutex);
+      p.err.append(buffer, read);
+      p.changed.notify_all();
+    }
+    std::lock_guard lock(p.mutex);
+    p.err_ended = true;
+    p.changed.notify_all();
+  });
+}
+
+RunningBridge::~RunningBridge() {
+  if (!process_->ended) finish(std::chrono::milliseconds(0));
+}
+
+std::string RunningBridge::err() const {
+  std::lock_guard lock(process_->mutex);
+  return process_->err;
+}
+
+bool RunningBridge::wait_for_err(std::string_view text, std::chrono::milliseconds limit) {
+  Process& p = *process_;
+  std::unique_lock lock(p.mutex);
+  return p.changed.wait_for(lock, limit, [&] { return p.err.find(text) != std::string::npos || p.err_ended; }) &&
+         p.err.find(text) != std::string::npos;
+}
+
+void RunningBridge::ctrl_c() { GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0); }
+
+long RunningBridge::process_id() const { return static_cast<long>(process_->id); }
+
+ProgramResult RunningBridge::finish(std::chrono::milliseconds limit) {
+  Process& p = *process_;
+  if (!p.ended) {
+    if (WaitForSingleObject(p.process.get(), static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0) {
+      DWORD code = 0;
+      GetExitCodeProcess(p.process.get(), &code);
+      p.exit_code = static_cast<int>(code);
+    } else {
+      TerminateProcess(p.process.get(), 1);
+      WaitForSingleObject(p.process.get(), 10000);
+      p.exit_code = -1;
+    }
+    p.ended = true;
+    p.err_reader.join();
+  }
+  std::lock_guard lock(p.mutex);
+  return {p.exit_code, "", p.err};
 }
 
 }  // namespace bridge::testing
