@@ -5,7 +5,10 @@
 #include <thread>
 #include <vector>
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/io_context.hpp>
 
 #include "core/net/src/kit/cross_channel.hpp"
 #include "core/net/src/kit/latest_cell.hpp"
@@ -15,6 +18,7 @@
 #include "core/net/src/kit/stop_flag.hpp"
 #include "core/net/src/kit/tasks.hpp"
 #include "core/net/tests/runtime.hpp"
+#include "core/net/tests/watchdog.hpp"
 
 namespace {
 
@@ -535,6 +539,214 @@ TEST(CrossChannel, SendOnTheRuntimeWaitsForRoom) {
     }
   });
   EXPECT_EQ(got, (std::vector<int>{0, 1, 2}));
+}
+
+// The runtime's shutdown with tasks still waiting in the kit. Each task owns the state it waits in
+// (the waiter's handler holds the frame, the frame holds the state that holds the handler), which
+// nothing but the shutdown can break: on Windows the io_context's destruction never returned, and
+// elsewhere the frames leaked.
+
+struct Marks {
+  int gone = 0;          // frames destroyed
+  bool resumed = false;  // a task went on after its wait
+};
+
+// Kept in a frame: says when the frame goes.
+struct Guard {
+  Marks& marks;
+  ~Guard() { ++marks.gone; }
+};
+
+// Destroys the io_context; ends the test program should that never return.
+void destroy(std::unique_ptr<asio::io_context>& context, const std::string& what) {
+  Watchdog watchdog("destroying an io_context with tasks waiting: " + what);
+  context.reset();
+}
+
+asio::awaitable<void> wait_queue_receive(Executor executor, Marks& marks) {
+  Guard guard{marks};
+  auto [sender, receiver] = Queue<int>::make(executor, 4);
+  co_await receiver.receive();
+  marks.resumed = true;
+}
+
+asio::awaitable<void> wait_queue_room(Executor executor, Marks& marks) {
+  Guard guard{marks};
+  auto [sender, receiver] = Queue<int>::make(executor, 1);
+  EXPECT_TRUE(sender.try_send(1));
+  co_await sender.send(2);
+  marks.resumed = true;
+}
+
+asio::awaitable<void> wait_latest_cell(Executor executor, Marks& marks) {
+  Guard guard{marks};
+  auto [writer, reader] = LatestCell<int>::make(executor);
+  co_await reader.wait();
+  marks.resumed = true;
+}
+
+asio::awaitable<void> wait_oneshot(Executor executor, Marks& marks) {
+  Guard guard{marks};
+  auto [sender, receiver] = OneShot<int>::make(executor);
+  co_await receiver.receive();
+  marks.resumed = true;
+}
+
+asio::awaitable<void> wait_stop_watch(Executor executor, Marks& marks) {
+  Guard guard{marks};
+  auto [flag, watch] = StopFlag::make(executor);
+  co_await watch.wait();
+  marks.resumed = true;
+}
+
+asio::awaitable<void> wait_task_set(Executor executor, Marks& marks) {
+  Guard guard{marks};
+  TaskSet set(executor);
+  set.spawn(wait_stop_watch(executor, marks));
+  co_await set.next();
+  marks.resumed = true;
+}
+
+asio::awaitable<void> wait_task_join(Executor executor, Marks& marks) {
+  Guard guard{marks};
+  Task task = Task::spawn(executor, wait_stop_watch(executor, marks));
+  co_await task.join();
+  marks.resumed = true;
+}
+
+asio::awaitable<void> wait_cross_receive(Executor executor, Marks& marks) {
+  Guard guard{marks};
+  auto [sender, receiver] = CrossChannel<int>::make(executor, 4);
+  co_await receiver.receive();
+  marks.resumed = true;
+}
+
+asio::awaitable<void> wait_cross_room(Executor executor, Marks& marks) {
+  Guard guard{marks};
+  auto [sender, receiver] = CrossChannel<int>::make(executor, 1);
+  EXPECT_TRUE(sender.try_send(1));
+  co_await sender.send(2);
+  marks.resumed = true;
+}
+
+// A race of two kit waits, as the collector link waits on its inputs.
+asio::awaitable<void> wait_race(Executor executor, Marks& marks) {
+  Guard guard{marks};
+  auto [flag, watch] = StopFlag::make(executor);
+  auto [sender, receiver] = Queue<int>::make(executor, 4);
+  co_await (watch.wait() || receiver.wait());
+  marks.resumed = true;
+}
+
+TEST(RuntimeShutdown, DestroysTheFramesOfTasksWaitingInThePrimitives) {
+  struct Case {
+    std::string name;
+    asio::awaitable<void> (*body)(Executor, Marks&);
+    int frames;
+  };
+  const std::vector<Case> cases = {
+      {"Queue receive", wait_queue_receive, 1},
+      {"Queue send waiting for room", wait_queue_room, 1},
+      {"LatestCell wait", wait_latest_cell, 1},
+      {"OneShot receive", wait_oneshot, 1},
+      {"StopWatch wait", wait_stop_watch, 1},
+      {"TaskSet next, its task waiting too", wait_task_set, 2},
+      {"Task join, the task waiting too", wait_task_join, 2},
+      {"CrossChannel receive", wait_cross_receive, 1},
+      {"CrossChannel send waiting for room", wait_cross_room, 1},
+      {"a race of two waits", wait_race, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Marks marks;
+    auto context = std::make_unique<asio::io_context>();
+    asio::co_spawn(*context, c.body(context->get_executor(), marks), asio::detached);
+    context->poll();
+    EXPECT_FALSE(context->stopped()) << "the task does not wait";
+    EXPECT_EQ(marks.gone, 0);
+    destroy(context, c.name);
+    EXPECT_EQ(marks.gone, c.frames);
+    EXPECT_FALSE(marks.resumed);
+  }
+}
+
+// A list in a holder that only another waiter's handler owns: letting go of that handler destroys
+// the list with a task still waiting in it, while the shutdown goes through its lists.
+struct Holder {
+  Holder(const Executor& executor, Marks& marks) : list(executor), guard{marks} {}
+  WaitList list;
+  Guard guard;
+};
+
+asio::awaitable<void> wait_in(WaitList& list, Marks& marks) {
+  Guard guard{marks};
+  co_await list.async_wait(false, asio::as_tuple(asio::use_awaitable));
+  marks.resumed = true;
+}
+
+TEST(RuntimeShutdown, ListsThatGoWhileTheShutdownLetsGoAreTakenToo) {
+  for (const bool owner_waits_first : {true, false}) {
+    SCOPED_TRACE(owner_waits_first ? "the holder's owner waits first" : "the task in the holder waits first");
+    Marks marks;
+    auto context = std::make_unique<asio::io_context>();
+    const Executor executor = context->get_executor();
+    auto owner_list = std::make_shared<WaitList>(executor);
+    auto holder = std::make_shared<Holder>(executor, marks);
+    // The owner's handler keeps its own list and the holder: a cycle, as a frame makes one.
+    const auto owner_waits = [&] {
+      owner_list->async_wait(false, [owner_list, holder, &marks](ErrorCode) { marks.resumed = true; });
+    };
+    if (owner_waits_first) owner_waits();
+    asio::co_spawn(*context, wait_in(holder->list, marks), asio::detached);
+    context->poll();
+    if (!owner_waits_first) owner_waits();
+    EXPECT_TRUE(holder->list.has_waiters());
+    EXPECT_TRUE(owner_list->has_waiters());
+    holder.reset();
+    owner_list.reset();
+    destroy(context, "a list owned by another waiter's handler");
+    EXPECT_EQ(marks.gone, 2);  // the task's frame and the holder
+    EXPECT_FALSE(marks.resumed);
+  }
+}
+
+TEST(RuntimeShutdown, ClosesCrossChannelsForOtherThreads) {
+  auto context = std::make_unique<asio::io_context>();
+  auto [sender, receiver] = CrossChannel<int>::make(context->get_executor(), 4);
+  EXPECT_TRUE(sender.try_send(1));  // posts a wake that the runtime never runs
+  destroy(context, "an open cross-thread channel");
+  // The receiver was never closed, yet a send neither succeeds nor posts into the runtime that went.
+  std::thread([&sender] {
+    auto refused = sender.try_send(2);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().error, SendError::closed);
+    EXPECT_EQ(refused.error().value, 2);
+  }).join();
+  auto taken = receiver.try_receive();
+  ASSERT_FALSE(taken);
+  EXPECT_EQ(taken.error(), ReceiveError::closed);
+}
+
+TEST(RuntimeShutdown, ClosesTheCrossChannelOfAWaitingTask) {
+  Marks marks;
+  auto context = std::make_unique<asio::io_context>();
+  auto [sender, receiver] = CrossChannel<int>::make(context->get_executor(), 4);
+  const auto receive = [](CrossChannel<int>::Receiver receiver, Marks& marks) -> asio::awaitable<void> {
+    Guard guard{marks};
+    co_await receiver.receive();
+    marks.resumed = true;
+  };
+  asio::co_spawn(*context, receive(std::move(receiver), marks), asio::detached);
+  context->poll();
+  EXPECT_EQ(marks.gone, 0);
+  destroy(context, "a task receiving from a cross-thread channel");
+  EXPECT_EQ(marks.gone, 1);
+  EXPECT_FALSE(marks.resumed);
+  std::thread([&sender] {
+    auto refused = sender.try_send(3);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().error, SendError::closed);
+  }).join();
 }
 
 }  // namespace

@@ -22,7 +22,8 @@
 namespace shuttle {
 
 // A sending end of the link's command channel, for the status-changed notice. Copies may be sent to
-// and used on any thread, for as long as the link's runtime (its io_context) lives.
+// and used on any thread, also after the link's runtime (its io_context) is gone: they find the
+// link ended then.
 class ShuttleCommands {
  public:
   explicit ShuttleCommands(std::optional<CommandChannel::Sender> sender) : sender_(std::move(sender)) {}

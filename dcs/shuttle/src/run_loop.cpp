@@ -53,9 +53,7 @@ struct RunLoop::State {
   udp::socket socket;
   udp::endpoint collector;
   std::vector<char> buffer;  // allocated once, reused for every receive
-  // Let go when the runtime shuts down under a running link, so that senders on other threads find
-  // the channel closed rather than post to a runtime that is gone.
-  std::optional<CommandChannel::Receiver> commands;
+  CommandChannel::Receiver commands;
   net::PageEventQueue::Receiver page_events;
   std::unordered_map<protocol::PageId, PageLink> links;
   std::string bridge_version;
@@ -93,9 +91,12 @@ void finish(RunLoop::State& s) {
 
 }  // namespace
 
-// The links alive on one runtime. A task's frames are not always dropped when its runtime goes (a
-// frame waiting in a channel that it owns itself keeps itself alive), so the runtime's shutdown
-// releases the presses of every link still there.
+// The links alive on one runtime. When the runtime goes before a link has stopped, the runtime kit
+// destroys the link's frames, and the link's RunLoop releases the held presses as it goes. That is
+// too late on Windows: there every socket service closes its sockets in its own shutdown, before
+// the frames go (Asio posts their unwinding, which only the io_context's last step carries out).
+// This service joins the runtime after the link's socket is there, so it shuts down first and
+// releases the presses while the socket is still open.
 struct LiveLinks {
   std::unordered_set<RunLoop::State*> links;
   void shut_down() {
@@ -105,7 +106,6 @@ struct LiveLinks {
       } catch (...) {
         // Nothing more can be done for the presses while the runtime goes.
       }
-      link->commands.reset();
     }
   }
 };
@@ -280,15 +280,16 @@ asio::awaitable<void> RunLoop::wait_inputs(base::Instant due, bool page_events, 
   // Each wait only says that its input may be ready and takes nothing: the losing waits are
   // cancelled without losing a command, an event or a datagram.
   const auto tuple = asio::as_tuple(asio::use_awaitable);
+  CommandChannel::Receiver& commands = s.commands;  // g++ 12 crashes compiling s.commands.wait() here
   if (page_events && datagrams)
-    co_await (sleep.async_wait(tuple) || s.commands->wait() || s.page_events.wait() ||
+    co_await (sleep.async_wait(tuple) || commands.wait() || s.page_events.wait() ||
               s.socket.async_wait(udp::socket::wait_read, tuple));
   else if (page_events)
-    co_await (sleep.async_wait(tuple) || s.commands->wait() || s.page_events.wait());
+    co_await (sleep.async_wait(tuple) || commands.wait() || s.page_events.wait());
   else if (datagrams)
-    co_await (sleep.async_wait(tuple) || s.commands->wait() || s.socket.async_wait(udp::socket::wait_read, tuple));
+    co_await (sleep.async_wait(tuple) || commands.wait() || s.socket.async_wait(udp::socket::wait_read, tuple));
   else
-    co_await (sleep.async_wait(tuple) || s.commands->wait());
+    co_await (sleep.async_wait(tuple) || commands.wait());
 }
 
 asio::awaitable<void> RunLoop::serve() {
@@ -318,7 +319,7 @@ asio::awaitable<void> RunLoop::serve() {
           if (base::Clock::now() >= due) chosen = deadline;
           break;
         case command: {
-          auto taken = s.commands->try_receive();
+          auto taken = s.commands.try_receive();
           if (taken) {
             command_value = *taken;
             chosen = command;

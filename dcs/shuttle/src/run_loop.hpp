@@ -53,7 +53,7 @@ boost::asio::awaitable<void> shut_down(RunLoop& loop);
 
 // The state of the collector link task. Dropping it releases every held press (finish), also when
 // the task is cancelled. When its runtime goes before a stop, the presses are released as the
-// runtime shuts down, whether or not the task's frames are ever dropped.
+// runtime shuts down, which destroys the task's frames as well.
 class RunLoop {
  public:
   struct State;  // the link's state, kept apart so that a RunLoop moves without its contents moving

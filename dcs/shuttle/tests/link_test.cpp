@@ -16,6 +16,7 @@
 #include "core/net/tests/bridge.hpp"
 #include "core/net/tests/raw_client.hpp"
 #include "core/net/tests/runtime.hpp"
+#include "core/net/tests/watchdog.hpp"
 #include "dcs/shuttle/src/handle.hpp"
 #include "dcs/shuttle/tests/fakes.hpp"
 
@@ -383,12 +384,10 @@ TEST_F(UnstoppedLinkTest, ACancelledLinkReleasesHeldPresses) {
 
 TEST_F(UnstoppedLinkTest, ARuntimeThatGoesAwayReleasesHeldPresses) {
   std::optional<ShuttleCommands> monitor;  // as the simulator monitor's thread keeps it
-#if defined(BOOST_ASIO_HAS_IOCP)
-  // Windows' io_context does not finish its destruction while any task still waits in a channel of
-  // the runtime kit (each waiter holds work), so a runtime cannot go away under a running link here.
-  GTEST_SKIP() << "an IOCP runtime is not destroyed while tasks wait on it";
-#endif
   {
+    // Made before the runtime, so that it watches down to the runtime's destruction, which never
+    // returned on Windows while the link's task waited in the runtime kit.
+    Watchdog watchdog("destroying a runtime under a running link");
     asio::io_context context;
     auto started = try_start(context.get_executor(), 0, collector.port());
     ASSERT_TRUE(started);
@@ -418,6 +417,9 @@ TEST_F(UnstoppedLinkTest, ARuntimeThatGoesAwayReleasesHeldPresses) {
     if (is_write(*datagram)) release = datagram;
   EXPECT_EQ(release, std::optional<std::string>("clickable 25:3001 0"));
   EXPECT_TRUE(log.contains("released 1 held presses for page 1: the bridge is stopping"));
+  // The link's frames went with the runtime, and with them its share of the status source.
+  EXPECT_EQ(status.use_count(), 1);
+  EXPECT_EQ(repair.use_count(), 1);
   // A notice after the runtime went finds the link closed instead of waking a runtime that is gone.
   EXPECT_FALSE(monitor->status_changed());
 }

@@ -19,14 +19,16 @@ namespace net::kit {
 // the receiver once every sender is gone and the values are taken, for senders once the receiver is
 // gone or closed.
 //
-// Senders post to the runtime only while the receiver is open, so the receiving side must close
-// the channel (close() or dropping the receiver) before its runtime's io_context goes away; from
-// then on a send from any thread fails as closed and touches nothing of the runtime.
+// Senders post to the runtime only while the receiver is open. The channel is closed when the
+// receiving side closes it (close() or dropping the receiver), and at the latest when its runtime's
+// io_context shuts down; from then on a send from any thread fails as closed and touches nothing of
+// the runtime.
 template <class T>
 class CrossChannel {
-  struct State {
+  struct State final : ShutdownHook {
     State(const Executor& executor, std::size_t capacity)
         : executor(executor), capacity(capacity), readable(executor), writable(executor) {}
+
     std::mutex mutex;
     Executor executor;
     std::deque<T> items;
@@ -48,6 +50,33 @@ class CrossChannel {
         }
         self->readable.wake_all();
       });
+    }
+
+    // Joins the shutdown of the runtime while the receiver is open; a channel made on a runtime
+    // that is shut down already is born closed.
+    void open() {
+      if (!join_shutdown(executor)) receiver = false;
+    }
+
+    // Runtime thread only.
+    void close() {
+      bool was_open = false;
+      {
+        std::lock_guard lock(mutex);
+        was_open = receiver;
+        receiver = false;
+        items.clear();
+      }
+      // Once closed by the runtime's shutdown, the hook has been taken out already.
+      if (was_open) leave_shutdown();
+    }
+
+    // The runtime goes with the receiver still open: close, so that no sender posts any more.
+    void on_shutdown() noexcept override {
+      std::deque<T> dropped;
+      std::lock_guard lock(mutex);
+      receiver = false;
+      dropped.swap(items);
     }
   };
 
@@ -119,11 +148,7 @@ class CrossChannel {
     // senders fail from now on (and post nothing), and receiving gives closed.
     void close() {
       if (!state_) return;
-      {
-        std::lock_guard lock(state_->mutex);
-        state_->receiver = false;
-        state_->items.clear();
-      }
+      state_->close();
       state_->writable.wake_all();
       state_->readable.wake_all();
     }
@@ -175,6 +200,7 @@ class CrossChannel {
   // A new channel with room for `capacity` values (at least 1); its receiver runs on `executor`.
   static std::pair<Sender, Receiver> make(const Executor& executor, std::size_t capacity) {
     auto state = std::make_shared<State>(executor, capacity == 0 ? 1 : capacity);
+    state->open();
     return {Sender(state), Receiver(state)};
   }
 };

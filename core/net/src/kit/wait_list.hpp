@@ -19,6 +19,8 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
 
+#include "core/net/src/kit/shutdown.hpp"
+
 namespace net::kit {
 
 using Executor = boost::asio::any_io_executor;
@@ -31,8 +33,13 @@ using ErrorCode = boost::system::error_code;
 // the losing branch of a race) never loses anything; the waiter looks at the state again after it
 // wakes. Completions are always posted, never run inside the call that causes them.
 //
+// When the list's io_context shuts down with tasks still waiting here, their handlers are destroyed
+// without being run, as Asio does with pending operations: the waiting tasks' frames go, and with
+// them whatever they own (this list, often). A wait started after that does not wait: its
+// operation_aborted completion is posted at once.
+//
 // Runtime thread only.
-class WaitList {
+class WaitList : private ShutdownHook {
  public:
   explicit WaitList(Executor executor) : executor_(std::move(executor)) {}
   WaitList(const WaitList&) = delete;
@@ -72,6 +79,11 @@ class WaitList {
       complete({});
       return;
     }
+    // A list joins the shutdown of its io_context only while tasks wait in it.
+    if (waiters_.empty() && !join_shutdown(executor_)) {
+      complete(boost::asio::error::operation_aborted);
+      return;
+    }
     auto waiter = std::make_shared<Waiter>();
     waiter->complete = std::move(complete);
     waiter->position = waiters_.insert(waiters_.end(), waiter);
@@ -84,6 +96,7 @@ class WaitList {
         auto waiter = weak.lock();
         if (!waiter) return;
         waiters_.erase(waiter->position);
+        if (waiters_.empty()) leave_shutdown();
         auto complete = std::move(waiter->complete);
         complete(boost::asio::error::operation_aborted);
       });
@@ -91,13 +104,24 @@ class WaitList {
   }
 
   void complete_all(ErrorCode ec) {
+    if (waiters_.empty()) return;
     auto waiters = std::move(waiters_);
     waiters_.clear();
+    leave_shutdown();
     for (auto& waiter : waiters) {
       if (waiter->slot.is_connected()) waiter->slot.clear();
       auto complete = std::move(waiter->complete);
       complete(ec);
     }
+  }
+
+  void on_shutdown() noexcept override {
+    auto waiters = std::move(waiters_);
+    waiters_.clear();
+    // Every slot first: destroying a handler may free the signal of another's slot, and this list.
+    for (auto& waiter : waiters)
+      if (waiter->slot.is_connected()) waiter->slot.clear();
+    // The handlers go with `waiters`, each releasing its work guard.
   }
 
   Executor executor_;
