@@ -12,14 +12,14 @@
 
 #include <algorithm>
 
+#include "core/base/src/unicode.hpp"
 #include "dcs/bridge/src/command.hpp"
 #include "dcs/bridge/src/quote.hpp"
-#include "dcs/bridge/src/unicode.hpp"
 #include "fuzz/fuzz_check.hpp"
 
 namespace {
 
-namespace unicode = bridge::unicode;
+namespace unicode = base::unicode;
 using bridge::OsString;
 
 std::vector<OsString> posix_arguments(std::string_view bytes) {
@@ -28,7 +28,7 @@ std::vector<OsString> posix_arguments(std::string_view bytes) {
   return args;
 }
 
-// What the Windows build makes of each argument: bridge::to_text is utf16_lossy there.
+// What the Windows build makes of each argument: bridge::to_text is utf16_to_utf8 there.
 std::vector<OsString> windows_arguments(std::string_view bytes) {
   std::u16string units;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
@@ -36,7 +36,7 @@ std::vector<OsString> windows_arguments(std::string_view bytes) {
                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
   std::vector<OsString> args;
   for (std::u16string_view part : fuzz::split(std::u16string_view(units), u'\0')) {
-    const std::string text = unicode::utf16_lossy(part);
+    const std::string text = unicode::utf16_to_utf8(part);
     FUZZ_CHECK(unicode::is_valid_utf8(text));
     if (unicode::is_valid_utf16(part))
       FUZZ_CHECK(unicode::utf8_to_utf16(text) == part);

@@ -10,9 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/base/src/unicode.hpp"
 #include "dcs/protocol/src/page_message.hpp"
 #include "dcs/protocol/src/strict_json.hpp"
-#include "dcs/protocol/src/utf8.hpp"
 #include "fuzz/fuzz_check.hpp"
 
 namespace {
@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!parsed) {
     const bool not_json = std::holds_alternative<PageMessageError::NotJson>(parsed.error().kind);
     FUZZ_CHECK(not_json == !is_json);
-    FUZZ_CHECK(utf8::is_valid(parsed.error().fmt()));
+    FUZZ_CHECK(base::unicode::is_valid_utf8(parsed.error().fmt()));
     return 0;
   }
   FUZZ_CHECK(is_json);

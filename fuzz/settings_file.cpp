@@ -7,9 +7,9 @@
 // more were there.
 
 #include "core/base/src/log.hpp"
+#include "core/base/src/unicode.hpp"
 #include "dcs/install/src/settings.hpp"
 #include "dcs/install/tests/fake_machine.hpp"
-#include "dcs/protocol/src/utf8.hpp"
 #include "fuzz/fuzz_check.hpp"
 
 namespace {
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const machine::Machine m = fake.machine();
 
   const std::vector<Path> folders = settings::read(m);
-  for (const Path& folder : folders) FUZZ_CHECK(protocol::utf8::is_valid(folder.text()));
+  for (const Path& folder : folders) FUZZ_CHECK(base::unicode::is_valid_utf8(folder.text()));
 
   fake.add_file(kFile, settings::serialise(folders));
   FUZZ_CHECK(settings::read(m) == folders);

@@ -3,9 +3,8 @@
 // Properties: every path it gives is UTF-8; written into a library file of their own, the paths
 // read back the same, in the same order (when that file is within the 1 MiB limit).
 
-#include "dcs/install/src/unicode.hpp"
+#include "core/base/src/unicode.hpp"
 #include "dcs/install/src/vdf.hpp"
-#include "dcs/protocol/src/utf8.hpp"
 #include "fuzz/fuzz_check.hpp"
 
 namespace {
@@ -34,7 +33,7 @@ std::string library_file(const std::vector<std::string>& paths) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::vector<std::string> paths = machine::parse_library_folders(fuzz::bytes(data, size));
-  for (const std::string& path : paths) FUZZ_CHECK(protocol::utf8::is_valid(path));
+  for (const std::string& path : paths) FUZZ_CHECK(base::unicode::is_valid_utf8(path));
   const std::string file = library_file(paths);
   if (file.size() <= 1'048'576) FUZZ_CHECK(machine::parse_library_folders(file) == paths);
   return 0;

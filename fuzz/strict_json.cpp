@@ -7,8 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/base/src/unicode.hpp"
 #include "dcs/protocol/src/strict_json.hpp"
-#include "dcs/protocol/src/utf8.hpp"
 #include "fuzz/fuzz_check.hpp"
 
 namespace {
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   FUZZ_CHECK(text.find('\0') == std::string_view::npos);
   FUZZ_CHECK(!text.starts_with("\xEF\xBB\xBF"));
-  FUZZ_CHECK(protocol::utf8::is_valid(text));
+  FUZZ_CHECK(base::unicode::is_valid_utf8(text));
   FUZZ_CHECK(depth(*strict) <= strict_json::kMaxDepth);
 
   const json lenient = json::parse(text, nullptr, /*allow_exceptions=*/false);

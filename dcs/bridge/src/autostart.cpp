@@ -1,6 +1,6 @@
 #include "dcs/bridge/src/autostart.hpp"
 
-#include "dcs/bridge/src/unicode.hpp"
+#include "core/base/src/unicode.hpp"
 
 namespace bridge {
 namespace {
@@ -37,7 +37,7 @@ std::optional<std::string> registry_text(std::uint32_t type, std::span<const std
     units[i] = static_cast<char16_t>(std::to_integer<unsigned>(data[2 * i]) |
                                      (std::to_integer<unsigned>(data[2 * i + 1]) << 8));
   while (!units.empty() && units.back() == u'\0') units.pop_back();
-  return unicode::utf16_lossy(units);
+  return base::unicode::utf16_to_utf8(units);
 }
 
 }  // namespace bridge

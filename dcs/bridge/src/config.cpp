@@ -1,7 +1,7 @@
 #include "dcs/bridge/src/config.hpp"
 
+#include "core/base/src/unicode.hpp"
 #include "dcs/bridge/src/quote.hpp"
-#include "dcs/bridge/src/unicode.hpp"
 
 namespace bridge {
 namespace {
@@ -47,7 +47,7 @@ std::set<std::string> BridgeConfig::parse_allowed_origins(std::string_view list)
   std::set<std::string> origins;
   for (;;) {
     std::size_t comma = list.find(',');
-    std::string_view entry = unicode::trim_white_space(list.substr(0, comma));
+    std::string_view entry = base::unicode::trim_white_space(list.substr(0, comma));
     if (!entry.empty()) origins.emplace(entry);
     if (comma == std::string_view::npos) break;
     list.remove_prefix(comma + 1);

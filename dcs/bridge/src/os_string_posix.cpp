@@ -1,12 +1,13 @@
 #include "dcs/bridge/src/os_string.hpp"
-#include "dcs/bridge/src/unicode.hpp"
+
+#include "core/base/src/unicode.hpp"
 
 namespace bridge {
 
-std::string to_text(OsStringView raw) { return unicode::utf8_lossy(raw); }
+std::string to_text(OsStringView raw) { return base::unicode::utf8_lossy(raw); }
 
 std::optional<std::string> to_text_if_unicode(OsStringView raw) {
-  if (!unicode::is_valid_utf8(raw)) return std::nullopt;
+  if (!base::unicode::is_valid_utf8(raw)) return std::nullopt;
   return std::string(raw);
 }
 

@@ -1,7 +1,7 @@
 #include <string>
 
+#include "core/base/src/unicode.hpp"
 #include "dcs/bridge/src/os_string.hpp"
-#include "dcs/bridge/src/unicode.hpp"
 
 namespace bridge {
 namespace {
@@ -14,15 +14,15 @@ std::u16string_view units(OsStringView raw) {
 
 }  // namespace
 
-std::string to_text(OsStringView raw) { return unicode::utf16_lossy(units(raw)); }
+std::string to_text(OsStringView raw) { return base::unicode::utf16_to_utf8(units(raw)); }
 
 std::optional<std::string> to_text_if_unicode(OsStringView raw) {
-  if (!unicode::is_valid_utf16(units(raw))) return std::nullopt;
-  return unicode::utf16_lossy(units(raw));
+  if (!base::unicode::is_valid_utf16(units(raw))) return std::nullopt;
+  return base::unicode::utf16_to_utf8(units(raw));
 }
 
 OsString to_os(std::string_view text) {
-  std::u16string wide = unicode::utf8_to_utf16(text);
+  std::u16string wide = base::unicode::utf8_to_utf16(text);
   return OsString(wide.begin(), wide.end());
 }
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "dcs/bridge/src/unicode.hpp"
+#include "core/base/src/unicode.hpp"
 
 namespace bridge {
 namespace {
@@ -21,7 +21,7 @@ bool is_invisible(char32_t c) {
 std::string quoted(std::string_view text) {
   std::string out = "\"";
   while (!text.empty()) {
-    unicode::Decoded d = unicode::decode_utf8(text);
+    base::unicode::Decoded d = base::unicode::decode_first(text);
     switch (d.value) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -34,7 +34,7 @@ std::string quoted(std::string_view text) {
           std::snprintf(buffer, sizeof buffer, "\\u{%x}", static_cast<unsigned>(d.value));
           out += buffer;
         } else {
-          unicode::append_utf8(out, d.value);
+          base::unicode::append_utf8(out, d.value);
         }
     }
     text.remove_prefix(d.length);

@@ -3,24 +3,20 @@
 #include <string>
 #include <string_view>
 
-// Text helpers of the install code, free of locales so that both builds give the same answers.
-// Windows hands out UTF-16 that may hold unpaired surrogates; every conversion here is lossy in
-// the same way: what cannot be represented becomes U+FFFD.
+#include "core/base/src/unicode.hpp"
+
+// Text helpers of the install code, free of locales so that both builds give the same answers:
+// the shared UTF-8 / UTF-16 conversions (lossy: what cannot be represented becomes U+FFFD, since
+// Windows hands out UTF-16 that may hold unpaired surrogates) and the lower-casing that makes the
+// keys of paths.
 namespace machine {
 
-// UTF-8 to code points; every maximal invalid subsequence becomes one U+FFFD.
-std::u32string decode_utf8(std::string_view bytes);
-std::string encode_utf8(std::u32string_view text);
-
-// UTF-8 (invalid sequences become U+FFFD) to UTF-16 and back (unpaired surrogates become U+FFFD).
-std::u16string utf8_to_utf16(std::string_view bytes);
-std::string utf16_to_utf8(std::u16string_view units);
-
-// The Unicode White_Space property.
-bool is_white_space(char32_t c);
-
-// `text` without white space at either end.
-std::u32string_view trim_white_space(std::u32string_view text);
+using base::unicode::decode_utf8;
+using base::unicode::encode_utf8;
+using base::unicode::is_white_space;
+using base::unicode::trim_white_space;
+using base::unicode::utf16_to_utf8;
+using base::unicode::utf8_to_utf16;
 
 // The simple (one code point to one) Unicode lower case of `c`.
 char32_t simple_lower(char32_t c);

@@ -4,7 +4,7 @@
 
 #include "core/base/src/clip.hpp"
 #include "core/base/src/quota.hpp"
-#include "dcs/protocol/src/utf8.hpp"
+#include "core/base/src/unicode.hpp"
 
 // g++ 12 reports the storage of an action variant as maybe uninitialized when the action vector
 // grows and moves its elements; the moves are of fully built variants.
@@ -211,7 +211,7 @@ void ShuttleCore::collector_datagram(std::string_view bytes, base::Instant now,
   if (!packet) {
     log_limited(collector_log_quota_,
                 "dropping a collector datagram that is not a packet: " +
-                    base::clip(utf8::decode_lossy(bytes)),
+                    base::clip(base::unicode::utf8_lossy(bytes)),
                 out);
     return;
   }

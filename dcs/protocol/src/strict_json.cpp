@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "dcs/protocol/src/utf8.hpp"
+#include "core/base/src/unicode.hpp"
 
 namespace protocol::strict_json {
 namespace {
@@ -96,7 +96,7 @@ bool passes_byte_checks(std::string_view text) {
   if (text.empty()) return false;
   if (text.find('\0') != std::string_view::npos) return false;
   if (text.starts_with(kByteOrderMark)) return false;
-  return utf8::is_valid(text);
+  return base::unicode::is_valid_utf8(text);
 }
 
 bool read(std::string_view text, Reader& reader) {

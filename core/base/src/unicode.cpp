@@ -1,6 +1,6 @@
-#include "dcs/bridge/src/unicode.hpp"
+#include "core/base/src/unicode.hpp"
 
-namespace bridge::unicode {
+namespace base::unicode {
 namespace {
 
 bool in(unsigned char byte, unsigned char low, unsigned char high) { return byte >= low && byte <= high; }
@@ -8,14 +8,25 @@ bool in(unsigned char byte, unsigned char low, unsigned char high) { return byte
 bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
+// Calls `f` with each step through `bytes` and the bytes it takes, from the front.
+template <class F>
+void for_each_decoded(std::string_view bytes, F f) {
+  while (!bytes.empty()) {
+    const Decoded d = decode_first(bytes);
+    f(d, bytes.substr(0, d.length));
+    bytes.remove_prefix(d.length);
+  }
+}
+
 }  // namespace
 
-Decoded decode_utf8(std::string_view bytes) {
+Decoded decode_first(std::string_view bytes) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   const unsigned char lead = byte(0);
   if (lead < 0x80) return {lead, 1, true};
-  // The range of the second byte depends on the lead (Table 3-7 of the Unicode standard): it rules
-  // out overlong forms, surrogates and values above U+10FFFF.
+  // The range of the second byte depends on the lead (the table of well-formed byte sequences of
+  // the Unicode standard): it rules out overlong forms, surrogates and values above U+10FFFF, so
+  // that an ill-formed part ends at the first byte that cannot continue it.
   std::size_t count;
   unsigned char low = 0x80, high = 0xBF;
   char32_t value;
@@ -61,7 +72,7 @@ void append_utf8(std::string& out, char32_t value) {
 
 bool is_valid_utf8(std::string_view bytes) {
   while (!bytes.empty()) {
-    Decoded d = decode_utf8(bytes);
+    const Decoded d = decode_first(bytes);
     if (!d.valid) return false;
     bytes.remove_prefix(d.length);
   }
@@ -71,14 +82,26 @@ bool is_valid_utf8(std::string_view bytes) {
 std::string utf8_lossy(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
-  while (!bytes.empty()) {
-    Decoded d = decode_utf8(bytes);
+  for_each_decoded(bytes, [&](const Decoded& d, std::string_view part) {
     if (d.valid)
-      out.append(bytes.substr(0, d.length));
+      out.append(part);
     else
       append_utf8(out, kReplacement);
-    bytes.remove_prefix(d.length);
-  }
+  });
+  return out;
+}
+
+std::u32string decode_utf8(std::string_view bytes) {
+  std::u32string out;
+  out.reserve(bytes.size());
+  for_each_decoded(bytes, [&](const Decoded& d, std::string_view) { out.push_back(d.value); });
+  return out;
+}
+
+std::string encode_utf8(std::u32string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char32_t c : text) append_utf8(out, c);
   return out;
 }
 
@@ -93,11 +116,11 @@ bool is_valid_utf16(std::u16string_view units) {
   return true;
 }
 
-std::string utf16_lossy(std::u16string_view units) {
+std::string utf16_to_utf8(std::u16string_view units) {
   std::string out;
   out.reserve(units.size());
   for (std::size_t i = 0; i < units.size(); ++i) {
-    char16_t unit = units[i];
+    const char16_t unit = units[i];
     if (is_high_surrogate(unit) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
       append_utf8(out, 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (char32_t{units[i + 1]} - 0xDC00));
       ++i;
@@ -109,19 +132,17 @@ std::string utf16_lossy(std::u16string_view units) {
   return out;
 }
 
-std::u16string utf8_to_utf16(std::string_view text) {
+std::u16string utf8_to_utf16(std::string_view bytes) {
   std::u16string out;
-  out.reserve(text.size());
-  while (!text.empty()) {
-    Decoded d = decode_utf8(text);
+  out.reserve(bytes.size());
+  for_each_decoded(bytes, [&](const Decoded& d, std::string_view) {
     if (d.value < 0x10000) {
       out.push_back(static_cast<char16_t>(d.value));
     } else {
       out.push_back(static_cast<char16_t>(0xD800 + ((d.value - 0x10000) >> 10)));
       out.push_back(static_cast<char16_t>(0xDC00 + ((d.value - 0x10000) & 0x3FF)));
     }
-    text.remove_prefix(d.length);
-  }
+  });
   return out;
 }
 
@@ -131,10 +152,16 @@ bool is_white_space(char32_t c) {
          c == 0x3000;
 }
 
+std::u32string_view trim_white_space(std::u32string_view text) {
+  while (!text.empty() && is_white_space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_white_space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 std::string_view trim_white_space(std::string_view text) {
   // From the front: drop characters while they are white space.
   while (!text.empty()) {
-    Decoded d = decode_utf8(text);
+    const Decoded d = decode_first(text);
     if (!d.valid || !is_white_space(d.value)) break;
     text.remove_prefix(d.length);
   }
@@ -143,11 +170,11 @@ std::string_view trim_white_space(std::string_view text) {
     std::size_t start = text.size() - 1;
     while (start > 0 && text.size() - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
       --start;
-    Decoded d = decode_utf8(text.substr(start));
+    const Decoded d = decode_first(text.substr(start));
     if (!d.valid || d.length != text.size() - start || !is_white_space(d.value)) break;
     text.remove_suffix(d.length);
   }
   return text;
 }
 
-}  // namespace bridge::unicode
+}  // namespace base::unicode
