@@ -10,7 +10,7 @@
 
 #include <boost/asio/post.hpp>
 
-#include "core/net/src/kit/wait_list.hpp"
+#include "core/net/src/kit/channel.hpp"
 
 namespace net::kit {
 
@@ -114,23 +114,22 @@ class CrossChannel {
     // Queues `value`, waiting for room; gives it back only when the receiver is gone. Runtime
     // thread only.
     boost::asio::awaitable<std::expected<void, T>> send(T value) {
-      for (;;) {
-        auto sent = try_send(std::move(value));
-        if (sent) co_return std::expected<void, T>{};
-        if (sent.error().error == SendError::closed) co_return std::unexpected(std::move(sent.error().value));
-        value = std::move(sent.error().value);
-        auto state = state_;
-        co_await wait_until(state->writable, [&] {
-          std::lock_guard lock(state->mutex);
-          return !state->receiver || state->items.size() < state->capacity;
-        });
-        co_await throw_if_aborted();
-      }
+      return send_waiting(*this, std::move(value), [this] { return wait_room(); });
     }
 
    private:
     friend class CrossChannel;
     explicit Sender(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+    // Ready when there is room or the receiver is gone.
+    boost::asio::awaitable<void> wait_room() const {
+      auto state = state_;
+      co_await wait_until(state->writable, [&] {
+        std::lock_guard lock(state->mutex);
+        return !state->receiver || state->items.size() < state->capacity;
+      });
+    }
+
     std::shared_ptr<State> state_;
   };
 
@@ -172,15 +171,7 @@ class CrossChannel {
       return std::move(*value);
     }
 
-    boost::asio::awaitable<std::optional<T>> receive() {
-      for (;;) {
-        auto value = try_receive();
-        if (value) co_return std::move(*value);
-        if (value.error() == ReceiveError::closed) co_return std::nullopt;
-        co_await wait();
-        co_await throw_if_aborted();
-      }
-    }
+    boost::asio::awaitable<std::optional<T>> receive() { return receive_waiting<T>(*this); }
 
     // Ready when a value is queued, no sender is left or the channel was closed.
     boost::asio::awaitable<void> wait() const {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <utility>
 
-#include "core/net/src/kit/wait_list.hpp"
+#include "core/net/src/kit/channel.hpp"
 
 namespace net::kit {
 
@@ -82,15 +82,7 @@ class OneShot {
     }
 
     // The value, waiting for it; nothing when the sender left without sending.
-    boost::asio::awaitable<std::optional<T>> receive() {
-      for (;;) {
-        auto value = try_receive();
-        if (value) co_return std::move(*value);
-        if (value.error() == ReceiveError::closed) co_return std::nullopt;
-        co_await wait();
-        co_await throw_if_aborted();
-      }
-    }
+    boost::asio::awaitable<std::optional<T>> receive() { return receive_waiting<T>(*this); }
 
     // Ready when the value is there or the sender is gone.
     boost::asio::awaitable<void> wait() const {

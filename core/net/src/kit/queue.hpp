@@ -7,7 +7,7 @@
 #include <optional>
 #include <utility>
 
-#include "core/net/src/kit/wait_list.hpp"
+#include "core/net/src/kit/channel.hpp"
 
 namespace net::kit {
 
@@ -56,14 +56,7 @@ class Queue {
     // Queues `value`, waiting for room; gives it back only when the receiver is gone. A cancelled
     // send loses the value.
     boost::asio::awaitable<std::expected<void, T>> send(T value) {
-      for (;;) {
-        auto sent = try_send(std::move(value));
-        if (sent) co_return std::expected<void, T>{};
-        if (sent.error().error == SendError::closed) co_return std::unexpected(std::move(sent.error().value));
-        value = std::move(sent.error().value);
-        co_await wait_room();
-        co_await throw_if_aborted();
-      }
+      return send_waiting(*this, std::move(value), [this] { return wait_room(); });
     }
 
     // Ready when there is room or the receiver is gone.
@@ -110,15 +103,7 @@ class Queue {
     }
 
     // The next value, waiting for one; nothing once the queue is closed.
-    boost::asio::awaitable<std::optional<T>> receive() {
-      for (;;) {
-        auto value = try_receive();
-        if (value) co_return std::move(*value);
-        if (value.error() == ReceiveError::closed) co_return std::nullopt;
-        co_await wait();
-        co_await throw_if_aborted();
-      }
-    }
+    boost::asio::awaitable<std::optional<T>> receive() { return receive_waiting<T>(*this); }
 
     // Ready when a value is queued or no sender is left.
     boost::asio::awaitable<void> wait() const {
