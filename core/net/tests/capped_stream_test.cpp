@@ -8,6 +8,7 @@
 #include <boost/asio/write.hpp>
 
 #include "core/net/src/capped_stream.hpp"
+#include "core/net/tests/raw_client.hpp"
 #include "core/net/tests/runtime.hpp"
 
 namespace {
@@ -16,16 +17,6 @@ using namespace net::testing;
 using net::CappedStream;
 using net::StreamError;
 using tcp = boost::asio::ip::tcp;
-
-// A connected pair of loopback sockets: the server's end and the client's end.
-asio::awaitable<std::pair<tcp::socket, tcp::socket>> socket_pair() {
-  auto executor = co_await asio::this_coro::executor;
-  tcp::acceptor listener(executor, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
-  tcp::socket client(executor);
-  co_await client.async_connect(listener.local_endpoint(), asio::use_awaitable);
-  tcp::socket server = co_await listener.async_accept(asio::use_awaitable);
-  co_return std::pair{std::move(server), std::move(client)};
-}
 
 // Reads once; the error and the bytes.
 asio::awaitable<std::pair<boost::system::error_code, std::string>> read_once(CappedStream& stream) {

@@ -17,16 +17,6 @@ using namespace net::testing;
 using namespace asio::experimental::awaitable_operators;
 using tcp = asio::ip::tcp;
 
-// A connected pair of loopback sockets: the server's end and the client's end.
-asio::awaitable<std::pair<tcp::socket, tcp::socket>> socket_pair() {
-  auto executor = co_await asio::this_coro::executor;
-  tcp::acceptor listener(executor, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
-  tcp::socket client(executor);
-  co_await client.async_connect(listener.local_endpoint(), asio::use_awaitable);
-  tcp::socket server = co_await listener.async_accept(asio::use_awaitable);
-  co_return std::pair{std::move(server), std::move(client)};
-}
-
 asio::awaitable<RawClient> connect_to(const tcp::acceptor& listener) {
   co_return co_await RawClient::connect(listener.local_endpoint().port());
 }

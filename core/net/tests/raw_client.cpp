@@ -10,6 +10,16 @@ namespace net::testing {
 
 using tcp = asio::ip::tcp;
 
+// A connected pair of loopback sockets: the server's end and the client's end.
+asio::awaitable<std::pair<tcp::socket, tcp::socket>> socket_pair() {
+  auto executor = co_await asio::this_coro::executor;
+  tcp::acceptor listener(executor, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+  tcp::socket client(executor);
+  co_await client.async_connect(listener.local_endpoint(), asio::use_awaitable);
+  tcp::socket server = co_await listener.async_accept(asio::use_awaitable);
+  co_return std::pair{std::move(server), std::move(client)};
+}
+
 std::string upgrade_request(std::string_view path, std::string_view headers) {
   std::string request = "GET " + std::string(path) + " HTTP/1.1\r\n";
   request += "Host: 127.0.0.1\r\n";

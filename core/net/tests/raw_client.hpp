@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <boost/asio/ip/tcp.hpp>
 
@@ -25,6 +26,9 @@ inline constexpr std::uint8_t op_continuation = 0x0, op_text = 0x1, op_binary = 
 // The sample key of RFC 6455 and its accept value.
 inline constexpr std::string_view sample_key = "dGhlIHNhbXBsZSBub25jZQ==";
 inline constexpr std::string_view sample_accept = "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=";
+
+// A connected pair of loopback sockets: the server's end and the client's end.
+asio::awaitable<std::pair<asio::ip::tcp::socket, asio::ip::tcp::socket>> socket_pair();
 
 // The client's opening handshake for `path`, with `headers` (each ending in CR LF) added.
 std::string upgrade_request(std::string_view path = "/api/v1", std::string_view headers = "");
