@@ -8,7 +8,8 @@ namespace base {
 namespace {
 
 // A console takes UTF-16 text; anything else (a file, a pipe) takes the UTF-8 bytes unchanged, so
-// no C runtime turns LF into CR LF.
+// no C runtime turns LF into CR LF. The system converts for its console; its replacement of
+// ill-formed bytes is not base::unicode's (Wine's also drops the byte after a cut-off sequence).
 bool write_console(HANDLE handle, std::string_view bytes) {
   int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
   if (length <= 0) return false;
