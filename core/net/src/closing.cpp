@@ -1,6 +1,7 @@
 #include "core/net/src/closing.hpp"
 
 #include <array>
+#include <optional>
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
@@ -57,6 +58,54 @@ asio::awaitable<void> close_after(std::chrono::milliseconds limit, tcp::socket& 
   fired = true;
   close_socket(socket);
 }
+
+struct SendDeadline::State {
+  State(tcp::socket& socket, std::chrono::milliseconds limit)
+      : timer(socket.get_executor()), socket(&socket), limit(limit) {}
+  asio::steady_timer timer;
+  tcp::socket* socket;  // none once the deadline has gone
+  std::chrono::milliseconds limit;
+  std::optional<std::chrono::steady_clock::time_point> since;  // the start of the send in flight
+  bool armed = false;
+  bool fired = false;
+};
+
+namespace {
+
+void arm(const std::shared_ptr<SendDeadline::State>& state) {
+  state->armed = true;
+  state->timer.expires_at(*state->since + state->limit);
+  state->timer.async_wait([state](boost::system::error_code ec) {
+    state->armed = false;
+    if (ec || !state->socket || !state->since) return;
+    // The send it was set for may have ended; the one in flight now gets its own full time.
+    if (std::chrono::steady_clock::now() < *state->since + state->limit) {
+      arm(state);
+      return;
+    }
+    state->fired = true;
+    close_socket(*state->socket);
+  });
+}
+
+}  // namespace
+
+SendDeadline::SendDeadline(tcp::socket& socket, std::chrono::milliseconds limit)
+    : state_(std::make_shared<State>(socket, limit)) {}
+
+SendDeadline::~SendDeadline() {
+  state_->socket = nullptr;
+  state_->timer.cancel();
+}
+
+void SendDeadline::started() {
+  state_->since = std::chrono::steady_clock::now();
+  if (!state_->armed) arm(state_);
+}
+
+void SendDeadline::ended() { state_->since.reset(); }
+
+bool SendDeadline::fired() const { return state_->fired; }
 
 asio::awaitable<void> close_when_stopped(const kit::StopWatch& stop, tcp::socket& socket, bool& fired) {
   co_await page_server::stopped(stop);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -24,6 +25,29 @@ void close_socket(boost::asio::ip::tcp::socket& socket);
 // Once the other branch has won, the socket is left alone, also when the time had come already.
 boost::asio::awaitable<void> close_after(std::chrono::milliseconds limit, boost::asio::ip::tcp::socket& socket,
                                          bool& fired);
+
+// Closes a page's socket, as close_after does, when one send has been in flight for longer than
+// `limit`. One timer serves every send of the page: it is set for the send in flight and, when it
+// rings after that send has ended, set again for the send in flight then, if any; so a send costs
+// no timer of its own. A send that ends as the time comes leaves the socket alone when its end is
+// told first.
+class SendDeadline {
+ public:
+  SendDeadline(boost::asio::ip::tcp::socket& socket, std::chrono::milliseconds limit);
+  ~SendDeadline();  // the socket is left alone from here on
+  SendDeadline(const SendDeadline&) = delete;
+  SendDeadline& operator=(const SendDeadline&) = delete;
+
+  void started();  // a send begins now
+  void ended();    // the send has ended
+  // Whether a send ran out of time, and the socket was closed for it.
+  bool fired() const;
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
+};
 
 // The same, ending when the server stops.
 boost::asio::awaitable<void> close_when_stopped(const kit::StopWatch& stop, boost::asio::ip::tcp::socket& socket,

@@ -7,6 +7,7 @@
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/deferred.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/this_coro.hpp>
@@ -77,8 +78,10 @@ void start_read(PageStream& stream, const std::shared_ptr<Reader>& reader) {
   });
 }
 
-asio::awaitable<void> reader_ready(std::shared_ptr<Reader> reader) {
-  co_await kit::wait_until(reader->ready, [&] { return reader->result.has_value() || reader->too_many; });
+// A deferred wait for kit::first_of.
+auto reader_ready(const std::shared_ptr<Reader>& reader) {
+  return reader->ready.async_wait_until([reader] { return reader->result.has_value() || reader->too_many; },
+                                        asio::deferred);
 }
 
 asio::awaitable<void> read_ended(std::shared_ptr<Reader> reader) {
@@ -110,15 +113,15 @@ asio::awaitable<bool> handshake(PageStream& stream, PageServerShared& shared, co
   co_return false;
 }
 
-// Sends one text message under the send time-out.
+// Sends one text message under the page's send deadline.
 asio::awaitable<std::optional<CloseReason>> send_text(PageStream& stream, const std::string& text,
-                                                      std::chrono::milliseconds timeout) {
-  bool timed_out = false;
-  auto outcome = co_await (stream.async_write(asio::buffer(text), asio::as_tuple(asio::use_awaitable)) ||
-                           close_after(timeout, socket_of(stream), timed_out));
+                                                      connection::SendDeadline& deadline) {
+  deadline.started();
+  auto [ec, written] = co_await stream.async_write(asio::buffer(text), asio::as_tuple(asio::use_awaitable));
+  deadline.ended();
   co_await kit::throw_if_aborted();
-  if (timed_out) co_return CloseReason::stopped_reading;
-  if (outcome.index() == 0 && std::get<0>(std::get<0>(outcome))) co_return CloseReason::send_failed;
+  if (deadline.fired()) co_return CloseReason::stopped_reading;
+  if (ec) co_return CloseReason::send_failed;
   co_return std::nullopt;
 }
 
@@ -139,13 +142,14 @@ asio::awaitable<CloseReason> page_loop(PageStream& stream, const std::shared_ptr
       reader->ready.wake_all();
     }
   });
+  connection::SendDeadline deadline(socket_of(stream), config.send_timeout);
   start_read(stream, reader);
   for (;;) {
     if (stop.raised()) co_return CloseReason::bridge_stopping;
 
     if (auto tick = latest.try_take()) {
       if (*tick) {
-        const auto failed = co_await send_text(stream, **tick, config.send_timeout);
+        const auto failed = co_await send_text(stream, **tick, deadline);
         if (failed) co_return *failed;
       }
       continue;
@@ -155,7 +159,7 @@ asio::awaitable<CloseReason> page_loop(PageStream& stream, const std::shared_ptr
 
     if (auto text = queue.try_receive()) {
       if (*text) {
-        const auto failed = co_await send_text(stream, **text, config.send_timeout);
+        const auto failed = co_await send_text(stream, **text, deadline);
         if (failed) co_return *failed;
       }
       continue;
@@ -189,7 +193,10 @@ asio::awaitable<CloseReason> page_loop(PageStream& stream, const std::shared_ptr
       continue;
     }
 
-    co_await (page_server::stopped(stop) || latest.wait() || queue.wait() || reader_ready(reader));
+    // One raced group of plain waits: this runs for every message a page sends or receives.
+    asio::awaitable<void> waiting = kit::first_of(stop.async_wait(asio::deferred), latest.async_wait(asio::deferred),
+                                                  queue.async_wait(asio::deferred), reader_ready(reader));
+    co_await std::move(waiting);
     co_await kit::throw_if_aborted();
   }
 }

@@ -582,6 +582,62 @@ TEST_F(PageServerTest, APageThatStopsReadingIsEndedAfterTheSendTimeOut) {
   EXPECT_TRUE(log.contains("page 1 closed: it stopped reading"));
 }
 
+// The send time-out is for one send: a page that takes each text in time stays open, however
+// long the texts keep coming.
+TEST_F(PageServerTest, APageThatKeepsReadingOutlastsTheSendTimeOut) {
+  auto config = test_config();
+  config.send_timeout = 200ms;
+  TestBridge bridge(rt.executor(), config);
+  rt.run([&]() -> asio::awaitable<void> {
+    auto client = co_await RawClient::connect(bridge.port());
+    CO_ASSERT_TRUE(co_await client.open());
+    auto page = co_await bridge.next_connected();
+    CO_ASSERT_TRUE(page);
+    for (int i = 0; i < 12; ++i) {
+      const std::string text = "text " + std::to_string(i);
+      EXPECT_TRUE(page->queue.try_send(shared_text(text)));
+      auto frame = co_await client.read_frame();
+      CO_ASSERT_TRUE(frame);
+      EXPECT_EQ(frame->payload, text);
+      co_await sleep(50ms);
+    }
+    co_await bridge.stop();
+  });
+  bridge.finish();
+  EXPECT_TRUE(log.contains("page 1 closed: the bridge is stopping"));
+}
+
+// A send that starts after an earlier one has ended gets the whole time-out from its own start,
+// also when the earlier send's time runs out while it waits.
+TEST_F(PageServerTest, ASendThatStartsLaterGetsTheWholeSendTimeOut) {
+  auto config = test_config();
+  config.send_timeout = 3s;
+  TestBridge bridge(rt.executor(), config);
+  rt.run([&]() -> asio::awaitable<void> {
+    auto client = co_await RawClient::connect(bridge.port());
+    CO_ASSERT_TRUE(co_await client.open());
+    auto page = co_await bridge.next_connected();
+    CO_ASSERT_TRUE(page);
+    EXPECT_TRUE(page->queue.try_send(shared_text("first")));
+    CO_ASSERT_TRUE(co_await client.read_frame());
+    co_await sleep(1500ms);
+    // The page reads nothing from here until past the first send's time, and well within the
+    // time of the send that gets stuck now.
+    flood(page->queue);
+    const std::size_t queued = page->queue.size();
+    co_await sleep(2250ms);
+    for (std::size_t i = 0; i < queued; ++i) {
+      auto frame = co_await client.read_frame();
+      CO_ASSERT_TRUE(frame);
+      CO_ASSERT_EQ(frame->opcode, op_text);
+    }
+    co_await bridge.stop();
+  });
+  bridge.finish();
+  EXPECT_FALSE(log.contains("page 1 closed: it stopped reading"));
+  EXPECT_TRUE(log.contains("page 1 closed: the bridge is stopping"));
+}
+
 TEST_F(PageServerTest, AStopClosesOpenPagesWithinTheGrace) {
   TestBridge bridge(rt.executor(), test_config());
   rt.run([&]() -> asio::awaitable<void> {

@@ -6,13 +6,12 @@
 #include <variant>
 #include <vector>
 
-#include <boost/asio/as_tuple.hpp>
 #include <boost/asio/buffer.hpp>
+#include <boost/asio/deferred.hpp>
 #include <boost/asio/error.hpp>
 #include <boost/asio/execution/context.hpp>
 #include <boost/asio/execution_context.hpp>
 #include <boost/asio/query.hpp>
-#include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -26,7 +25,6 @@ namespace shuttle {
 
 namespace asio = boost::asio;
 namespace kit = net::kit;
-using namespace asio::experimental::awaitable_operators;
 using udp = asio::ip::udp;
 using ErrorCode = boost::system::error_code;
 
@@ -278,18 +276,30 @@ asio::awaitable<void> RunLoop::wait_inputs(base::Instant due, bool page_events, 
   const auto executor = co_await asio::this_coro::executor;
   asio::steady_timer sleep(executor, due);  // a deadline in the past fires at once
   // Each wait only says that its input may be ready and takes nothing: the losing waits are
-  // cancelled without losing a command, an event or a datagram.
-  const auto tuple = asio::as_tuple(asio::use_awaitable);
-  CommandChannel::Receiver& commands = s.commands;  // g++ 12 crashes compiling s.commands.wait() here
-  if (page_events && datagrams)
-    co_await (sleep.async_wait(tuple) || commands.wait() || s.page_events.wait() ||
-              s.socket.async_wait(udp::socket::wait_read, tuple));
-  else if (page_events)
-    co_await (sleep.async_wait(tuple) || commands.wait() || s.page_events.wait());
-  else if (datagrams)
-    co_await (sleep.async_wait(tuple) || commands.wait() || s.socket.async_wait(udp::socket::wait_read, tuple));
-  else
-    co_await (sleep.async_wait(tuple) || commands.wait());
+  // cancelled without losing a command, an event or a datagram. They race as plain operations in
+  // one group, which costs far less than a task per wait: this runs for every input.
+  const auto& commands = s.commands;
+  const auto& events = s.page_events;
+  constexpr auto readable = udp::socket::wait_read;
+  // Each race is a named value: g++ 12 can destroy the temporaries of a co_await expression twice.
+  if (page_events && datagrams) {
+    asio::awaitable<void> waiting = kit::first_of(sleep.async_wait(asio::deferred), commands.async_wait(asio::deferred),
+                                                  events.async_wait(asio::deferred),
+                                                  s.socket.async_wait(readable, asio::deferred));
+    co_await std::move(waiting);
+  } else if (page_events) {
+    asio::awaitable<void> waiting = kit::first_of(sleep.async_wait(asio::deferred), commands.async_wait(asio::deferred),
+                                                  events.async_wait(asio::deferred));
+    co_await std::move(waiting);
+  } else if (datagrams) {
+    asio::awaitable<void> waiting = kit::first_of(sleep.async_wait(asio::deferred), commands.async_wait(asio::deferred),
+                                                  s.socket.async_wait(readable, asio::deferred));
+    co_await std::move(waiting);
+  } else {
+    asio::awaitable<void> waiting =
+        kit::first_of(sleep.async_wait(asio::deferred), commands.async_wait(asio::deferred));
+    co_await std::move(waiting);
+  }
 }
 
 asio::awaitable<void> RunLoop::serve() {

@@ -174,13 +174,18 @@ class CrossChannel {
     boost::asio::awaitable<std::optional<T>> receive() { return receive_waiting<T>(*this); }
 
     // Ready when a value is queued, no sender is left or the channel was closed.
-    boost::asio::awaitable<void> wait() const {
+    // An asynchronous operation, for first_of; wait() is the same as a coroutine.
+    template <class Token>
+    auto async_wait(Token&& token) const {
       auto state = state_;
-      co_await wait_until(state->readable, [&] {
-        std::lock_guard lock(state->mutex);
-        return !state->items.empty() || state->senders == 0 || !state->receiver;
-      });
+      return state->readable.async_wait_until(
+          [state] {
+            std::lock_guard lock(state->mutex);
+            return !state->items.empty() || state->senders == 0 || !state->receiver;
+          },
+          std::forward<Token>(token));
     }
+    boost::asio::awaitable<void> wait() const { co_await async_wait(boost::asio::as_tuple(boost::asio::use_awaitable)); }
 
    private:
     friend class CrossChannel;

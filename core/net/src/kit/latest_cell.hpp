@@ -78,10 +78,14 @@ class LatestCell {
     }
 
     // Ready when a new value waits or the writer is gone.
-    boost::asio::awaitable<void> wait() const {
+    // An asynchronous operation, for first_of; wait() is the same as a coroutine.
+    template <class Token>
+    auto async_wait(Token&& token) const {
       auto state = state_;
-      co_await wait_until(state->changed, [&] { return state->value.has_value() || !state->writer; });
+      return state->changed.async_wait_until([state] { return state->value.has_value() || !state->writer; },
+                                             std::forward<Token>(token));
     }
+    boost::asio::awaitable<void> wait() const { co_await async_wait(boost::asio::as_tuple(boost::asio::use_awaitable)); }
 
    private:
     friend class LatestCell;

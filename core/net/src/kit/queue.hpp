@@ -106,10 +106,14 @@ class Queue {
     boost::asio::awaitable<std::optional<T>> receive() { return receive_waiting<T>(*this); }
 
     // Ready when a value is queued or no sender is left.
-    boost::asio::awaitable<void> wait() const {
+    // An asynchronous operation, for first_of; wait() is the same as a coroutine.
+    template <class Token>
+    auto async_wait(Token&& token) const {
       auto state = state_;
-      co_await wait_until(state->readable, [&] { return !state->items.empty() || state->senders == 0; });
+      return state->readable.async_wait_until([state] { return !state->items.empty() || state->senders == 0; },
+                                              std::forward<Token>(token));
     }
+    boost::asio::awaitable<void> wait() const { co_await async_wait(boost::asio::as_tuple(boost::asio::use_awaitable)); }
 
     bool is_closed() const { return state_->items.empty() && state_->senders == 0; }
     std::size_t size() const { return state_->items.size(); }

@@ -42,10 +42,13 @@ class StopWatch {
   bool raised() const { return state_->raised; }
 
   // Resolves once the flag is raised, at once when it is already.
-  boost::asio::awaitable<void> wait() const {
+  // An asynchronous operation, for first_of; wait() is the same as a coroutine.
+  template <class Token>
+  auto async_wait(Token&& token) const {
     auto state = state_;
-    co_await wait_until(state->changed, [&] { return state->raised; });
+    return state->changed.async_wait_until([state] { return state->raised; }, std::forward<Token>(token));
   }
+  boost::asio::awaitable<void> wait() const { co_await async_wait(boost::asio::as_tuple(boost::asio::use_awaitable)); }
 
  private:
   friend class StopFlag;

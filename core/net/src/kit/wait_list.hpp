@@ -14,6 +14,7 @@
 #include <boost/asio/cancellation_type.hpp>
 #include <boost/asio/error.hpp>
 #include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/experimental/parallel_group.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -55,6 +56,14 @@ class WaitList : private ShutdownHook {
   auto async_wait(bool ready, Token&& token) {
     return boost::asio::async_initiate<Token, void(ErrorCode)>(
         [this](auto handler, bool ready) { start(std::move(handler), ready); }, token, ready);
+  }
+
+  // The same, with `ready` asked only when the wait starts: for a deferred operation that is when
+  // it is launched, not when it is made.
+  template <class Ready, class Token>
+  auto async_wait_until(Ready ready, Token&& token) {
+    return boost::asio::async_initiate<Token, void(ErrorCode)>(
+        [this](auto handler, Ready ready) { start(std::move(handler), ready()); }, token, std::move(ready));
   }
 
   void wake_all() { complete_all({}); }
@@ -135,6 +144,17 @@ class WaitList : private ShutdownHook {
 template <class Ready>
 boost::asio::awaitable<void> wait_until(WaitList& list, Ready ready) {
   co_await list.async_wait(ready(), boost::asio::as_tuple(boost::asio::use_awaitable));
+}
+
+// Ends when the first of `waits` ends; each is a deferred asynchronous operation that completes
+// with an error code alone (the async_wait of a primitive of this kit, a timer's or a socket's).
+// The others are cancelled and have ended when this ends. Racing awaitables with || costs a task
+// for every branch and every ||; this races the operations themselves, in one group.
+template <class... Waits>
+boost::asio::awaitable<void> first_of(Waits... waits) {
+  // A named group: g++ 12 can destroy the temporaries of a co_await expression twice.
+  auto group = boost::asio::experimental::make_parallel_group(std::move(waits)...);
+  co_await std::move(group).async_wait(boost::asio::experimental::wait_for_one(), boost::asio::use_awaitable);
 }
 
 // Throws operation_aborted when the current coroutine has been asked to stop: for the places where
