@@ -267,6 +267,7 @@ void ShuttleCore::timer(base::Instant now, ShuttleActions& out) {
           std::chrono::duration_cast<std::chrono::milliseconds>(now - tick_origin_).count());
     last_tick_ms_ = std::max(last_tick_ms_, ms);
     const auto tick = std::make_shared<const std::string>(page_message::tick_message(last_tick_ms_));
+    out.reserve(out.size() + pages_.size());  // one allocation of the list for every page's tick
     for (const auto& [id, page] : pages_)
       if (page.ticks_on) out.push_back(action::SendLatest{id, tick});
     next_tick_ += kTickInterval;

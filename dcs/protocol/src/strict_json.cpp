@@ -1,5 +1,6 @@
 #include "dcs/protocol/src/strict_json.hpp"
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,16 +24,18 @@ class Reader {
   bool number_unsigned(json::number_unsigned_t value) { return put(value); }
   // The parser has already refused numbers that do not fit a 64-bit float.
   bool number_float(json::number_float_t value, const json::string_t&) { return put(value); }
-  bool string(json::string_t& value) { return put(std::move(value)); }
+  // Strings are taken only when a value is built; otherwise the parser keeps its buffer for the
+  // next one, and checking a datagram allocates nothing per string.
+  bool string(json::string_t& value) { return put(std::ref(value)); }
   bool binary(json::binary_t&) { return false; }  // not produced by JSON text
 
-  bool start_object(std::size_t) { return open(json::object()); }
+  bool start_object(std::size_t) { return open(json::value_t::object); }
   bool key(json::string_t& key) {
-    key_ = std::move(key);
+    if (build_) key_ = std::move(key);
     return true;
   }
   bool end_object() { return close(); }
-  bool start_array(std::size_t) { return open(json::array()); }
+  bool start_array(std::size_t) { return open(json::value_t::array); }
   bool end_array() { return close(); }
 
   bool parse_error(std::size_t, const std::string&, const json::exception&) {
@@ -43,19 +46,26 @@ class Reader {
   json take() { return std::move(root_); }
 
  private:
-  bool put(json value) {
+  template <class Value>
+  bool put(Value value) {
     if (depth_ == 0) top_is_object_ = false;
-    if (build_) place(std::move(value));
+    if (build_) place(make(value));
     return true;
   }
 
-  bool open(json container) {
+  bool open(json::value_t kind) {
     if (depth_ == kMaxDepth) return false;
-    if (depth_ == 0) top_is_object_ = container.is_object();
+    if (depth_ == 0) top_is_object_ = kind == json::value_t::object;
     ++depth_;
-    if (build_) open_.push_back(place(std::move(container)));
+    if (build_) open_.push_back(place(json(kind)));
     return true;
   }
+
+  template <class Value>
+  static json make(Value value) {
+    return json(value);
+  }
+  static json make(std::reference_wrapper<json::string_t> value) { return json(std::move(value.get())); }
 
   bool close() {
     --depth_;
