@@ -35,10 +35,17 @@ bool parse_number(std::string_view text, std::int64_t& out) {
 
 std::string packet_text(std::int64_t sent, char mode, std::size_t bytes) {
   std::string text = "{" + std::string(kStampKey) + std::to_string(sent) + "," + std::string(kModeKey) + mode +
-                     "\",\"collector:version\":8,\"collector:cockpitPresent\":true,\"pad\":\"";
-  const std::size_t closing = 2;  // "}
-  if (text.size() + closing < bytes) text.append(bytes - text.size() - closing, 'x');
-  text += "\"}";
+                     "\",\"collector:version\":8,\"collector:isSrsInstalled\":false,\"collector:contacts\":[";
+  // Contacts as the collector's world scan writes them, as many as fit.
+  const std::string_view tail = "],\"collector:payload\":null,\"collector:cockpitPresent\":true}";
+  for (int i = 0;; ++i) {
+    const std::string contact = std::string(i == 0 ? "" : ",") + "{\"name\":\"Contact " + std::to_string(i) +
+                                "\",\"coalition\":\"red\",\"latDeg\":41.123456,\"lonDeg\":43.654321,"
+                                "\"altFt\":12345.678900,\"level1\":1,\"level3\":1}";
+    if (text.size() + contact.size() + tail.size() > bytes) break;
+    text += contact;
+  }
+  text += tail;
   return text;
 }
 

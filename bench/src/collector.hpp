@@ -23,8 +23,9 @@ struct CollectorOptions {
   std::size_t packet_bytes = 2000;
 };
 
-// The text of one packet sent at `sent` in `mode`, padded to `bytes` where it is shorter. The
-// benchmark's keys come first, so that a page finds them without parsing the rest.
+// The text of one packet sent at `sent` in `mode`: the collector's header keys with as many
+// contacts as fit in `bytes`. The benchmark's keys come first, so that a page finds them without
+// parsing the rest.
 std::string packet_text(std::int64_t sent, char mode, std::size_t bytes);
 
 // The stamp of a packet inside a data message or a bare packet: when it was sent and its mode.

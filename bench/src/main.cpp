@@ -29,7 +29,7 @@ constexpr std::string_view kUsage =
     "  --json                JSON instead of the table\n"
     "  --seconds S           length of each measured phase with pages (default 8)\n"
     "  --idle-seconds S      length of the phase without pages (default 4)\n"
-    "  --packet-bytes N      size of each collector packet (default 2000)\n"
+    "  --packet-bytes N      largest size of a collector packet, filled with contacts (default 2000)\n"
     "  --fps N               the collector's frames a second (default 60)\n"
     "  --writes-per-second N writes sent by the pages during each phase (default 50)\n"
     "  --bridge PATH         the bridge program (default: the one of this build)\n";
