@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -99,15 +98,16 @@ std::int64_t to_ns(double seconds) { return static_cast<std::int64_t>(seconds * 
 
 // Runs one measured phase of `seconds`: the collector keeps answering polls, and the pages take
 // turns to send `writes_per_second` writes, each made by `write_text` with its number.
-Window run_phase(double seconds, const std::vector<PageClient*>& pages, int writes_per_second,
-                 const std::function<std::string(std::uint64_t)>& write_text) {
+using WriteText = std::string (*)(std::uint64_t seq);
+
+Window run_phase(double seconds, const std::vector<PageClient*>& pages, int writes_per_second, WriteText write_text) {
   const Window window{now_ns(), now_ns() + to_ns(seconds)};
   const std::int64_t gap = ns_per_s / writes_per_second;
   std::int64_t next = window.begin;
   for (std::uint64_t seq = 0; now_ns() < window.end; ++seq) {
     sleep_ns(std::min(next, window.end) - now_ns());
     if (now_ns() >= window.end) break;
-    pages[seq % pages.size()]->send([seq, &write_text] { return write_text(seq); });
+    pages[seq % pages.size()]->send([seq, write_text] { return write_text(seq); });
     next += gap;
   }
   return window;

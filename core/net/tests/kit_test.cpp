@@ -6,9 +6,11 @@
 #include <vector>
 
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/deferred.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "core/net/src/kit/cross_channel.hpp"
 #include "core/net/src/kit/latest_cell.hpp"
@@ -362,6 +364,51 @@ TEST(Task, AbortUnwindsThroughLaterWaits) {
   EXPECT_FALSE(went_on);
 }
 
+// The first wait to end ends the race; it takes nothing, and the losers let go of the runtime,
+// which settles (a timer or a wait left behind would keep it running).
+TEST(FirstOf, EndsAtTheFirstWaitAndTheOthersLetGo) {
+  Runtime rt;
+  rt.run([&]() -> asio::awaitable<void> {
+    auto [flag, watch] = StopFlag::make(rt.executor());
+    auto [sender, receiver] = Queue<int>::make(rt.executor(), 4);
+    auto [writer, reader] = LatestCell<int>::make(rt.executor());
+    asio::steady_timer timer(rt.executor(), 1h);
+    auto task = Task::spawn(rt.executor(), [](Queue<int>::Sender sender) -> asio::awaitable<void> {
+      co_await sleep(5ms);
+      EXPECT_TRUE(sender.try_send(7));
+    }(sender));
+    asio::awaitable<void> waiting = first_of(watch.async_wait(asio::deferred), receiver.async_wait(asio::deferred),
+                                             reader.async_wait(asio::deferred), timer.async_wait(asio::deferred));
+    co_await std::move(waiting);
+    EXPECT_EQ(receiver.try_receive(), 7);
+    EXPECT_FALSE(watch.raised());
+    CO_EXPECT_EQ((co_await task.join()).how, TaskEnd::How::finished);
+
+    // A wait whose state is ready when the race starts ends it at once.
+    flag.raise();
+    asio::steady_timer later(rt.executor(), 1h);
+    asio::awaitable<void> ready = first_of(later.async_wait(asio::deferred), watch.async_wait(asio::deferred));
+    co_await std::move(ready);
+  });
+}
+
+TEST(FirstOf, AnAbortedTaskLeavesItsRaceAndTheRuntimeSettles) {
+  Runtime rt;
+  rt.run([&]() -> asio::awaitable<void> {
+    auto task = Task::spawn(rt.executor(), [](Executor executor) -> asio::awaitable<void> {
+      auto [flag, watch] = StopFlag::make(executor);
+      asio::steady_timer timer(executor, 1h);
+      asio::awaitable<void> waiting = first_of(watch.async_wait(asio::deferred), timer.async_wait(asio::deferred));
+      co_await std::move(waiting);
+      co_await throw_if_aborted();
+      ADD_FAILURE() << "went on after the abort";
+    }(rt.executor()));
+    co_await sleep(5ms);
+    task.abort();
+    CO_EXPECT_EQ((co_await task.join()).how, TaskEnd::How::cancelled);
+  });
+}
+
 TEST(TaskSet, GivesEndsInTheOrderTheyHappen) {
   Runtime rt;
   rt.run([&]() -> asio::awaitable<void> {
@@ -638,6 +685,18 @@ asio::awaitable<void> wait_race(Executor executor, Marks& marks) {
   marks.resumed = true;
 }
 
+// The same race of plain operations in one group, with a timer among them, as the link waits now.
+asio::awaitable<void> wait_first_of(Executor executor, Marks& marks) {
+  Guard guard{marks};
+  auto [flag, watch] = StopFlag::make(executor);
+  auto [sender, receiver] = CrossChannel<int>::make(executor, 4);
+  asio::steady_timer timer(executor, 1h);
+  asio::awaitable<void> waiting =
+      first_of(watch.async_wait(asio::deferred), receiver.async_wait(asio::deferred), timer.async_wait(asio::deferred));
+  co_await std::move(waiting);
+  marks.resumed = true;
+}
+
 TEST(RuntimeShutdown, DestroysTheFramesOfTasksWaitingInThePrimitives) {
   struct Case {
     std::string name;
@@ -655,6 +714,7 @@ TEST(RuntimeShutdown, DestroysTheFramesOfTasksWaitingInThePrimitives) {
       {"CrossChannel receive", wait_cross_receive, 1},
       {"CrossChannel send waiting for room", wait_cross_room, 1},
       {"a race of two waits", wait_race, 1},
+      {"a first_of race of three waits", wait_first_of, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
