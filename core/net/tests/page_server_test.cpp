@@ -458,7 +458,7 @@ TEST_F(PageServerTest, EveryEndingSendsOneCloseFrameThenTheEnd) {
     bool half_close = false;  // then ends its side of the connection
     std::uint32_t messages_per_second = 200;
     std::uint32_t byte_burst = 2097152;
-    std::string close_payload;  // of the bridge's Close frame
+    std::string close_payload = {};  // of the bridge's Close frame
   };
   const std::vector<Case> cases = {
       // The library answers a page's Close itself, with code 1000.

@@ -55,7 +55,7 @@ class WaitList : private ShutdownHook {
   template <class Token>
   auto async_wait(bool ready, Token&& token) {
     return boost::asio::async_initiate<Token, void(ErrorCode)>(
-        [this](auto handler, bool ready) { start(std::move(handler), ready); }, token, ready);
+        [this](auto handler, bool ready) { this->start(std::move(handler), ready); }, token, ready);
   }
 
   // The same, with `ready` asked only when the wait starts: for a deferred operation that is when
@@ -63,7 +63,7 @@ class WaitList : private ShutdownHook {
   template <class Ready, class Token>
   auto async_wait_until(Ready ready, Token&& token) {
     return boost::asio::async_initiate<Token, void(ErrorCode)>(
-        [this](auto handler, Ready ready) { start(std::move(handler), ready()); }, token, std::move(ready));
+        [this](auto handler, Ready ready) { this->start(std::move(handler), ready()); }, token, std::move(ready));
   }
 
   void wake_all() { complete_all({}); }
