@@ -111,6 +111,19 @@ class FakeCollector {
     }
   }
 
+  // Every datagram that arrives within `window`.
+  asio::awaitable<std::vector<std::string>> receive_during(std::chrono::milliseconds window) {
+    std::vector<std::string> received;
+    const auto end = std::chrono::steady_clock::now() + window;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      if (left <= 0ms) co_return received;
+      auto datagram = co_await receive(left);
+      if (!datagram) co_return received;
+      received.push_back(std::move(*datagram));
+    }
+  }
+
   // A datagram already waiting, without waiting for one.
   std::optional<std::string> try_receive() {
     std::string buffer(65536, '\0');
