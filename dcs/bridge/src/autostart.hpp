@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "dcs/bridge/src/os_error.hpp"
+#include "core/base/src/os_error.hpp"
 
 namespace bridge {
 
@@ -17,7 +17,7 @@ class AutostartSetting {
  public:
   virtual ~AutostartSetting() = default;
   virtual bool is_enabled() const = 0;
-  virtual std::expected<void, OsError> set(bool on) = 0;
+  virtual std::expected<void, base::OsError> set(bool on) = 0;
 };
 
 inline constexpr std::string_view kAutostartValueName = "Tolvaro DCS Bridge";
@@ -30,7 +30,7 @@ class Autostart final : public AutostartSetting {
       : run_key_(std::move(run_key)), value_name_(std::move(value_name)), command_(std::move(command)) {}
 
   // The entry for the running program, from its own file path.
-  static std::expected<Autostart, OsError> for_this_program();
+  static std::expected<Autostart, base::OsError> for_this_program();
   // The entry for the program at `path`, under the usual key and name.
   static Autostart for_program(std::string_view path);
   // The key under HKEY_CURRENT_USER: "Software\Microsoft\Windows\CurrentVersion\Run".
@@ -44,7 +44,7 @@ class Autostart final : public AutostartSetting {
   bool is_enabled() const override;
   // On writes the command as REG_SZ (creating the key when missing); off deletes the value, and a
   // missing value or key is already off.
-  std::expected<void, OsError> set(bool on) override;
+  std::expected<void, base::OsError> set(bool on) override;
 
  private:
   std::string run_key_;

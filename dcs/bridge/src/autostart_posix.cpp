@@ -9,19 +9,19 @@ namespace bridge {
 namespace {
 
 // Start with Windows lives in the Windows registry, which this build does not have.
-const OsError kNoRegistry{0, "this build has no Windows registry"};
+const base::OsError kNoRegistry{0, "this build has no Windows registry"};
 
 }  // namespace
 
-std::expected<Autostart, OsError> Autostart::for_this_program() {
+std::expected<Autostart, base::OsError> Autostart::for_this_program() {
   std::error_code error;
   std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return std::unexpected(os_error(static_cast<std::uint32_t>(error.value())));
+  if (error) return std::unexpected(base::os_error(static_cast<std::uint32_t>(error.value())));
   return for_program(to_text(path.native()));
 }
 
 bool Autostart::is_enabled() const { return false; }
 
-std::expected<void, OsError> Autostart::set(bool) { return std::unexpected(kNoRegistry); }
+std::expected<void, base::OsError> Autostart::set(bool) { return std::unexpected(kNoRegistry); }
 
 }  // namespace bridge

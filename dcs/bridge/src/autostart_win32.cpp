@@ -1,52 +1,35 @@
-#include <windows.h>
-
 #include <vector>
 
+#include "core/base/src/win32.hpp"
 #include "dcs/bridge/src/autostart.hpp"
 #include "dcs/bridge/src/os_string.hpp"
 
 namespace bridge {
 namespace {
 
-// An open registry key, closed when it goes.
-class Key {
- public:
-  Key() = default;
-  ~Key() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  HKEY* out() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
-std::unexpected<OsError> failure(LSTATUS status) { return std::unexpected(os_error(static_cast<std::uint32_t>(status))); }
+std::unexpected<base::OsError> failure(LSTATUS status) { return std::unexpected(base::os_error(static_cast<std::uint32_t>(status))); }
 
 bool is_not_found(LSTATUS status) { return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND; }
 
 }  // namespace
 
-std::expected<Autostart, OsError> Autostart::for_this_program() {
+std::expected<Autostart, base::OsError> Autostart::for_this_program() {
   // Paths may be longer than MAX_PATH; a buffer that was filled to the brim was too small.
   OsString path(MAX_PATH, L'\0');
   for (;;) {
     DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return std::unexpected(os_error(GetLastError()));
+    if (length == 0) return std::unexpected(base::os_error(GetLastError()));
     if (length < path.size()) {
       path.resize(length);
       return for_program(to_text(path));
     }
-    if (path.size() >= 32768) return std::unexpected(os_error(ERROR_INSUFFICIENT_BUFFER));
+    if (path.size() >= 32768) return std::unexpected(base::os_error(ERROR_INSUFFICIENT_BUFFER));
     path.resize(path.size() * 2);
   }
 }
 
 bool Autostart::is_enabled() const {
-  Key key;
+  win32::RegKey key;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, to_os(run_key_).c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS)
     return false;
   const OsString name = to_os(value_name_);
@@ -69,10 +52,10 @@ bool Autostart::is_enabled() const {
   return stored && command_matches(*stored, command_);
 }
 
-std::expected<void, OsError> Autostart::set(bool on) {
+std::expected<void, base::OsError> Autostart::set(bool on) {
   const OsString key_path = to_os(run_key_);
   const OsString name = to_os(value_name_);
-  Key key;
+  win32::RegKey key;
   if (on) {
     LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, key_path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                      KEY_ALL_ACCESS, nullptr, key.out(), nullptr);

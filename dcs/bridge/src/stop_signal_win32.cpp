@@ -17,7 +17,7 @@
 #include <boost/system/system_error.hpp>
 
 #include "core/net/src/kit/cross_channel.hpp"
-#include "dcs/bridge/src/os_error.hpp"
+#include "core/base/src/os_error.hpp"
 #include "dcs/bridge/src/stop_signal.hpp"
 #include "dcs/bridge/src/stop_signal_win32.hpp"
 
@@ -94,7 +94,7 @@ Listening on_event(const Executor& executor, DWORD event) {
   HandlerState& s = state();
   std::lock_guard lock(s.mutex);
   if (!s.installed) {
-    if (!SetConsoleCtrlHandler(console_handler, TRUE)) return std::unexpected(bridge::os_error(GetLastError()).text);
+    if (!SetConsoleCtrlHandler(console_handler, TRUE)) return std::unexpected(base::os_error(GetLastError()).text);
     s.installed = true;
   }
   auto [sender, receiver] = Wake::make(executor, 1);

@@ -16,12 +16,12 @@ int not_available(std::string_view what) {
 }  // namespace
 
 int start_with_windows_verb(bool on) {
-  std::expected<bridge::Autostart, bridge::OsError> autostart = bridge::Autostart::for_this_program();
+  std::expected<bridge::Autostart, base::OsError> autostart = bridge::Autostart::for_this_program();
   if (!autostart) {
     base::log(base::Level::error, "cannot find this program's path: " + autostart.error().text);
     return 1;
   }
-  if (std::expected<void, bridge::OsError> set = autostart->set(on); !set) {
+  if (std::expected<void, base::OsError> set = autostart->set(on); !set) {
     base::log(base::Level::error, "cannot change Start with Windows: " + set.error().text);
     return 1;
   }

@@ -5,40 +5,25 @@
 
 #include "dcs/install/src/create_dir_all.hpp"
 #include "dcs/install/src/real_machine.hpp"
+#include "core/base/src/os_error.hpp"
+#include "core/base/src/win32.hpp"
 #include "dcs/install/src/unicode.hpp"
-#include "dcs/install/src/win32_util.hpp"
 
 namespace machine {
-namespace win32 {
-
-IoError error_of(DWORD code) {
-  wchar_t* buffer = nullptr;
-  DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::string message;
-  if (n != 0 && buffer != nullptr) {
-    message = utf16_to_utf8(from_wide(buffer, n));
-    // The system's messages end in CR LF.
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' '))
-      message.pop_back();
-  }
-  if (buffer != nullptr) LocalFree(buffer);
-  if (message.empty()) message = "Windows error " + std::to_string(code);
-  return IoError{kind_of_code(code), code, message + " (os error " + std::to_string(code) + ")"};
+IoError system_error(std::uint32_t code) {
+  return IoError{kind_of_code(code), code, base::os_error(code).text};
 }
-
-}  // namespace win32
 
 namespace {
 
 using win32::Handle;
 using win32::wz;
 
+IoError last_error() { return system_error(GetLastError()); }
+
 constexpr DWORD kNormalSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-std::unexpected<IoError> fail(DWORD code) { return std::unexpected(win32::error_of(code)); }
+std::unexpected<IoError> fail(DWORD code) { return std::unexpected(system_error(code)); }
 std::unexpected<IoError> fail_last() { return fail(GetLastError()); }
 
 // Attributes with links followed: a handle that asks only for attributes, which no share mode
@@ -100,7 +85,7 @@ class RealFileSystem final : public FileSystem {
     Handle h(CreateFileW(wz(path.units()), GENERIC_READ, kNormalSharing, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.valid()) {
-      IoError e = win32::last_error();
+      IoError e = last_error();
       if (e.is_not_found()) return Missing{};
       return e;
     }
@@ -111,7 +96,7 @@ class RealFileSystem final : public FileSystem {
     char chunk[65536];
     for (;;) {
       DWORD got = 0;
-      if (!ReadFile(h.get(), chunk, sizeof chunk, &got, nullptr)) return win32::last_error();
+      if (!ReadFile(h.get(), chunk, sizeof chunk, &got, nullptr)) return last_error();
       if (got == 0) break;
       bytes.append(chunk, got);
     }
@@ -156,7 +141,7 @@ class RealFileSystem final : public FileSystem {
 
   std::expected<void, IoError> remove_file(const Path& path) const override {
     if (DeleteFileW(wz(path.units()))) return {};
-    IoError e = win32::last_error();
+    IoError e = last_error();
     if (e.is_not_found()) return {};
     return std::unexpected(std::move(e));
   }
@@ -166,21 +151,17 @@ class RealFileSystem final : public FileSystem {
     if (path.empty()) return entries;  // names no folder, like an absent one
     const Path pattern = path.join("*");
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileExW(wz(pattern.units()), FindExInfoBasic, &data,
-                                   FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE) {
-      IoError e = win32::last_error();
+    win32::FindHandle find(FindFirstFileExW(wz(pattern.units()), FindExInfoBasic, &data,
+                                            FindExSearchNameMatch, nullptr, 0));
+    if (!find) {
+      IoError e = last_error();
       if (e.is_not_found()) return entries;
       return std::unexpected(std::move(e));
     }
-    struct Closer {
-      HANDLE h;
-      ~Closer() { FindClose(h); }
-    } closer{find};
     for (;;) {
-      std::u16string name = win32::from_wide(data.cFileName, wcslen(data.cFileName));
+      std::u16string name = win32::units(data.cFileName);
       if (name != u"." && name != u"..") entries.push_back(path.join(Path(std::move(name))));
-      if (!FindNextFileW(find, &data)) {
+      if (!FindNextFileW(find.get(), &data)) {
         DWORD code = GetLastError();
         if (code == ERROR_NO_MORE_FILES) break;
         return fail(code);
@@ -191,7 +172,7 @@ class RealFileSystem final : public FileSystem {
 
   std::expected<void, IoError> remove_dir(const Path& path) const override {
     if (RemoveDirectoryW(wz(path.units()))) return {};
-    IoError e = win32::last_error();
+    IoError e = last_error();
     if (e.is_not_found()) return {};
     return std::unexpected(std::move(e));
   }

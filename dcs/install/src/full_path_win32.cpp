@@ -1,5 +1,5 @@
+#include "core/base/src/win32.hpp"
 #include "dcs/install/src/full_path.hpp"
-#include "dcs/install/src/win32_util.hpp"
 
 namespace machine::detail {
 

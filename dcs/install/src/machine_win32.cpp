@@ -3,9 +3,9 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include "core/base/src/win32.hpp"
 #include "dcs/install/src/real_machine.hpp"
 #include "dcs/install/src/unicode.hpp"
-#include "dcs/install/src/win32_util.hpp"
 
 namespace machine {
 namespace {
@@ -17,20 +17,16 @@ class RealRegistryReader final : public RegistryReader {
  public:
   std::optional<std::string> read_string(RegistryRoot root, std::string_view subkey,
                                          std::string_view value) const override {
-    HKEY key = nullptr;
+    win32::RegKey key;
     HKEY base = root == RegistryRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     const std::u16string sub = utf8_to_utf16(subkey);
-    if (RegOpenKeyExW(base, wz(sub), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
-    struct Closer {
-      HKEY k;
-      ~Closer() { RegCloseKey(k); }
-    } closer{key};
+    if (RegOpenKeyExW(base, wz(sub), 0, KEY_READ, key.out()) != ERROR_SUCCESS) return std::nullopt;
     const std::u16string name = utf8_to_utf16(value);
     std::string buffer(2048, '\0');
     for (;;) {
       DWORD type = 0;
       DWORD size = static_cast<DWORD>(buffer.size());
-      LSTATUS status = RegQueryValueExW(key, wz(name), nullptr, &type,
+      LSTATUS status = RegQueryValueExW(key.get(), wz(name), nullptr, &type,
                                         reinterpret_cast<BYTE*>(buffer.data()), &size);
       if (status == ERROR_MORE_DATA) {
         // The value may grow between two calls: ask again with what it says now.
@@ -52,12 +48,11 @@ class RealKnownFolders final : public KnownFolders {
 
  private:
   static std::optional<Path> get(REFKNOWNFOLDERID id) {
-    PWSTR text = nullptr;
-    HRESULT hr = SHGetKnownFolderPath(id, 0, nullptr, &text);
-    std::optional<Path> out;
-    if (SUCCEEDED(hr) && text != nullptr) out = Path(win32::from_wide(text, wcslen(text)));
-    CoTaskMemFree(text);  // also when it failed: it may still have set the pointer
-    return out;
+    // Owned also when the call failed: it may still have set the pointer.
+    win32::CoTaskText text;
+    HRESULT hr = SHGetKnownFolderPath(id, 0, nullptr, text.out());
+    if (FAILED(hr) || !text) return std::nullopt;
+    return Path(win32::units(text.get()));
   }
 };
 
@@ -70,7 +65,7 @@ class RealProcessList final : public ProcessList {
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-      std::string name = utf16_to_utf8(win32::from_wide(entry.szExeFile, wcslen(entry.szExeFile)));
+      std::string name = utf16_to_utf8(win32::units(entry.szExeFile));
       if (same_exe_name(name, exe_name)) return true;
     }
     return false;

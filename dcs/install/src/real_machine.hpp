@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "dcs/install/src/machine.hpp"
@@ -12,5 +13,8 @@ namespace machine {
 Machine real_machine();
 
 std::unique_ptr<FileSystem> real_file_system();
+
+// The IoError of a Windows error code, with the system's message.
+IoError system_error(std::uint32_t code);
 
 }  // namespace machine

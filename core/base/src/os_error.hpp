@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace bridge {
+namespace base {
 
 // A failed call to the operating system: its error code (0 when there is none) and the text shown
 // to the user, which for a system error is the system's message followed by " (os error N)".
@@ -13,7 +13,12 @@ struct OsError {
   bool operator==(const OsError&) const = default;
 };
 
-// The error for a system error code, with the system's message.
+// The system's message for an error code, without the line end the system puts after it; on
+// Windows "Windows error N" when the system has no message for the code.
+std::string system_message(std::uint32_t code);
+
+// The error for a system error code: "{message} (os error {code})". The one way every module
+// turns a system error code into its text.
 OsError os_error(std::uint32_t code);
 
-}  // namespace bridge
+}  // namespace base
