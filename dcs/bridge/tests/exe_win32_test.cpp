@@ -1,6 +1,6 @@
 // The Windows program on the registry and the folders of this test's Wine prefix: Start with
 // Windows on the Run key, and check, install and remove on prepared DCS folder trees.
-#include <windows.h>
+#include "core/base/src/win32.hpp"
 
 #include <gtest/gtest.h>
 
@@ -391,8 +391,8 @@ TEST_F(DcsFolders, AUnicodeFolderIsUsedAsGivenAndRememberedForCheckAndRemove) {
 TEST_F(DcsFolders, AnotherRunHoldingTheLockTurnsInstallAndRemoveAway) {
   std::filesystem::create_directories(path("Local\\Tolvaro\\DcsBridge"));
   const std::wstring lock = wide(at("Local\\Tolvaro\\DcsBridge\\install.lock"));
-  HANDLE held = CreateFileW(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  win32::Handle held(CreateFileW(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(held.valid());
   const std::string line = "error another install or remove is running (it holds " +
                            at("Local\\Tolvaro\\DcsBridge\\install.lock") + "). Wait for it to finish.";
   for (const wchar_t* verb : {L"install", L"remove"}) {
@@ -401,7 +401,7 @@ TEST_F(DcsFolders, AnotherRunHoldingTheLockTurnsInstallAndRemoveAway) {
     EXPECT_EQ(r.out, "") << utf8(verb);
     EXPECT_EQ(log_lines(r.err), Lines{line}) << utf8(verb);
   }
-  CloseHandle(held);
+  held.reset();
   EXPECT_FALSE(exists("Saved Games\\DCS\\Scripts"));
 }
 

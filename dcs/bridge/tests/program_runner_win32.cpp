@@ -1,33 +1,16 @@
-#include <windows.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
+#include "core/base/src/win32.hpp"
 #include "dcs/bridge/tests/program_runner.hpp"
 
 namespace bridge::testing {
 namespace {
 
-class Handle {
- public:
-  Handle() = default;
-  ~Handle() { close(); }
-  Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE* out() { return &handle_; }
-  HANDLE get() const { return handle_; }
-  void close() {
-    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
+using win32::Handle;
 
 // Quotes one argument the way the C runtime splits a command line: backslashes are literal unless
 // they precede a double quote.
@@ -152,11 +135,9 @@ ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<En
   if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
                       nullptr, &startup, &process))
     throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
-  Handle process_handle, thread_handle;
-  *process_handle.out() = process.hProcess;
-  *thread_handle.out() = process.hThread;
-  out_write.close();
-  err_write.close();
+  Handle process_handle(process.hProcess), thread_handle(process.hThread);
+  out_write.reset();
+  err_write.reset();
 
   ProgramResult result;
   std::thread err_reader([&] { read_all(err_read.get(), result.err); });
@@ -204,9 +185,9 @@ RunningBridge::RunningBridge(const std::vector<OsString>& args, const std::vecto
                       nullptr, &startup, &info))
     throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
   CloseHandle(info.hThread);
-  *process_->process.out() = info.hProcess;
+  process_->process.reset(info.hProcess);
   process_->id = info.dwProcessId;
-  err_write.close();
+  err_write.reset();
 
   Process& p = *process_;
   p.err_reader = std::thread([&p, pipe = std::make_shared<Handle>(std::move(err_read))] {

@@ -37,12 +37,13 @@ class RealBed final : public ContractBed {
 
   bool refuses_writes_to_read_only() override {
     const std::wstring probe = wide(scratch_.path().join("read-only-probe"));
-    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    {
+      win32::Handle created(
+          CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
     SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_READONLY);
-    h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const bool refused = h == INVALID_HANDLE_VALUE;
-    if (!refused) CloseHandle(h);
+    const bool refused = !win32::Handle(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(probe.c_str());
     return refused;

@@ -2,7 +2,7 @@
 
 // Scratch folders and registry keys for tests of the real services under Wine or Windows.
 
-#include <windows.h>
+#include "core/base/src/win32.hpp"
 
 #include <string>
 
@@ -21,8 +21,8 @@ inline std::wstring wide(const Path& path) { return std::wstring(path.units().be
 // Deletes a folder with everything in it, read-only files included.
 inline void remove_tree(const std::wstring& folder) {
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
+  win32::FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (find) {
     do {
       std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
@@ -33,8 +33,7 @@ inline void remove_tree(const std::wstring& folder) {
       } else {
         DeleteFileW(full.c_str());
       }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &data));
   }
   RemoveDirectoryW(folder.c_str());
 }

@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 
+#include "core/base/src/win32.hpp"
 #include "core/base/tests/log_capture.hpp"
 #include "dcs/install/src/discovery.hpp"
 #include "dcs/install/src/full_path.hpp"
@@ -76,11 +77,11 @@ class LockHolder {
  public:
   LockHolder() {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE child_in = nullptr, child_out = nullptr;
-    CreatePipe(&child_in, &to_child_, &inherit, 0);
-    CreatePipe(&from_child_, &child_out, &inherit, 0);
-    SetHandleInformation(to_child_, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(from_child_, HANDLE_FLAG_INHERIT, 0);
+    win32::Handle child_in, child_out;
+    CreatePipe(child_in.out(), to_child_.out(), &inherit, 0);
+    CreatePipe(from_child_.out(), child_out.out(), &inherit, 0);
+    SetHandleInformation(to_child_.get(), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(from_child_.get(), HANDLE_FLAG_INHERIT, 0);
     wchar_t module[MAX_PATH];
     std::wstring exe(module, GetModuleFileNameW(nullptr, module, MAX_PATH));
     exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"dcs_install_lock_holder.exe";
@@ -88,22 +89,18 @@ class LockHolder {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = child_in;
-    startup.hStdOutput = child_out;
-    startup.hStdError = child_out;
+    startup.hStdInput = child_in.get();
+    startup.hStdOutput = child_out.get();
+    startup.hStdError = child_out.get();
+    PROCESS_INFORMATION info{};
     started_ = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                              &startup, &process_);
-    CloseHandle(child_in);
-    CloseHandle(child_out);
-  }
-  ~LockHolder() {
-    release();
+                              &startup, &info);
     if (started_) {
-      CloseHandle(process_.hThread);
-      CloseHandle(process_.hProcess);
+      process_.reset(info.hProcess);
+      CloseHandle(info.hThread);
     }
-    CloseHandle(from_child_);
   }
+  ~LockHolder() { release(); }
 
   bool started() const { return started_; }
 
@@ -112,28 +109,25 @@ class LockHolder {
     std::string line;
     char c;
     DWORD got = 0;
-    while (ReadFile(from_child_, &c, 1, &got, nullptr) && got == 1 && c != '\n') line.push_back(c);
+    while (ReadFile(from_child_.get(), &c, 1, &got, nullptr) && got == 1 && c != '\n') line.push_back(c);
     if (!line.empty() && line.back() == '\r') line.pop_back();  // standard output is in text mode
     return line;
   }
 
   // Closes the child's input and waits for it to end; true when it ended in time with code 0.
   bool release() {
-    if (to_child_ != nullptr) {
-      CloseHandle(to_child_);
-      to_child_ = nullptr;
-    }
+    to_child_.reset();
     if (!started_) return false;
-    if (WaitForSingleObject(process_.hProcess, 60000) != WAIT_OBJECT_0) return false;
+    if (WaitForSingleObject(process_.get(), 60000) != WAIT_OBJECT_0) return false;
     DWORD code = 1;
-    GetExitCodeProcess(process_.hProcess, &code);
+    GetExitCodeProcess(process_.get(), &code);
     return code == 0;
   }
 
  private:
-  HANDLE to_child_ = nullptr;
-  HANDLE from_child_ = nullptr;
-  PROCESS_INFORMATION process_{};
+  win32::Handle to_child_;
+  win32::Handle from_child_;
+  win32::Handle process_;
   bool started_ = false;
 };
 
