@@ -50,18 +50,24 @@ macro(tolvaro_setup_googletest)
   include(GoogleTest)
 endmacro()
 
-# tolvaro_test(NAME name SOURCES ... LIBS ...)
+# tolvaro_test(NAME name SOURCES ... LIBS ... [TIMEOUT seconds] [UI])
 # Natively every test case becomes a CTest test; under Wine each binary is one CTest test,
-# since every start of a Windows program costs a Wine start.
+# since every start of a Windows program costs a Wine start. UI: the Windows binary shows real
+# windows, so it runs through cmake/wine-ui-run (a display and a Wine desktop of its own, and
+# TOLVARO_ARTIFACTS for its screenshots); natively the flag changes nothing.
 function(tolvaro_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "UI" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main tolvaro_options)
   if(TOLVARO_WINDOWS)
-    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    if(T_UI)
+      add_test(NAME ${T_NAME} COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine-ui-run $<TARGET_FILE:${T_NAME}>)
+    else()
+      add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    endif()
     set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
   else()
     gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${T_TIMEOUT})

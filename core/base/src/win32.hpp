@@ -1,9 +1,10 @@
 #pragma once
 
 // The Win32 vocabulary of the whole tree: owners of what the system hands out (kernel handles,
-// find handles, registry keys, icons, menus, COM pointers, memory the system allocates) and the
-// casts between the tree's UTF-16 strings and the system's wide characters. Included by
-// *_win32.cpp files only; the text of a system error code is base::os_error (os_error.hpp).
+// find handles, registry keys, icons, menus, GDI objects, device contexts, windows, COM pointers,
+// memory the system allocates) and the casts between the tree's UTF-16 strings and the system's
+// wide characters. Included by *_win32.cpp files only; the text of a system error code is
+// base::os_error (os_error.hpp).
 
 #include <windows.h>
 #include <objbase.h>
@@ -109,6 +110,31 @@ struct Menu {
   static void close(HMENU m) noexcept { DestroyMenu(m); }
 };
 
+// GDI objects: bitmaps, brushes, fonts. One selected into a device context is not freed; let the
+// context go first.
+struct GdiObject {
+  using Value = HGDIOBJ;
+  static HGDIOBJ invalid() noexcept { return nullptr; }
+  static bool valid(HGDIOBJ o) noexcept { return o != nullptr; }
+  static void close(HGDIOBJ o) noexcept { DeleteObject(o); }
+};
+
+// Device contexts that were created (CreateDCW, CreateCompatibleDC), not borrowed with GetDC.
+struct DeviceContext {
+  using Value = HDC;
+  static HDC invalid() noexcept { return nullptr; }
+  static bool valid(HDC dc) noexcept { return dc != nullptr; }
+  static void close(HDC dc) noexcept { DeleteDC(dc); }
+};
+
+// Windows the calling thread created; destroyed on that thread only.
+struct Window {
+  using Value = HWND;
+  static HWND invalid() noexcept { return nullptr; }
+  static bool valid(HWND w) noexcept { return w != nullptr; }
+  static void close(HWND w) noexcept { DestroyWindow(w); }
+};
+
 // Text that a call allocated with LocalAlloc (FormatMessageW with FORMAT_MESSAGE_ALLOCATE_BUFFER).
 struct LocalText {
   using Value = wchar_t*;
@@ -132,6 +158,9 @@ using FindHandle = Owned<traits::Find>;
 using RegKey = Owned<traits::RegistryKey>;
 using IconHandle = Owned<traits::Icon>;
 using MenuHandle = Owned<traits::Menu>;
+using GdiObject = Owned<traits::GdiObject>;
+using DeviceContext = Owned<traits::DeviceContext>;
+using WindowHandle = Owned<traits::Window>;
 using LocalText = Owned<traits::LocalText>;
 using CoTaskText = Owned<traits::CoTaskText>;
 
