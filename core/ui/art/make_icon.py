@@ -76,8 +76,11 @@ def draw(edge):
             px, py = x + 0.5, y + 0.5
             back = coverage(box_distance(px, py, margin, margin, edge - margin, edge - margin, corner))
             glyph = coverage(min(box_distance(px, py, *bar, glyph_corner), box_distance(px, py, *post, glyph_corner)))
+            alpha = round(255 * back)
             colour = tuple(round(b + (w - b) * glyph) for b, w in zip(blue, WHITE))
-            row.append(colour + (round(255 * back),))
+            # Clear pixels are black: where the system draws with the mask alone, the colour is
+            # XOR-ed onto the screen.
+            row.append(colour + (alpha,) if alpha else (0, 0, 0, 0))
         rows.append(row)
     return rows
 

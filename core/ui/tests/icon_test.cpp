@@ -119,15 +119,20 @@ TEST(CollectImages, TheBuiltInFileHoldsTheEightSizesAndAPngAndItsMasksMatchItsAl
       EXPECT_TRUE(std::equal(kPng.begin(), kPng.begin() + 8, file.begin() + offset));
       continue;
     }
-    // The mask the system uses where it ignores alpha must cover exactly the clear pixels.
+    // The mask, which the system uses where it ignores alpha, covers exactly the clear pixels.
     const std::uint32_t stride = (edge + 31) / 32 * 4;
     ASSERT_EQ(size, 40 + 4 * edge * edge + stride * edge) << edge;
     std::size_t opaque = 0;
     for (std::uint32_t row = 0; row < edge; ++row) {
       for (std::uint32_t x = 0; x < edge; ++x) {
-        const std::uint8_t alpha = file[offset + 40 + (row * edge + x) * 4 + 3];
+        const std::uint32_t pixel = u32_at(file, offset + 40 + (row * edge + x) * 4);
         const bool bit = file[offset + 40 + 4 * edge * edge + row * stride + x / 8] & (0x80 >> (x % 8));
+        const std::uint32_t alpha = pixel >> 24;
         EXPECT_EQ(bit, alpha == 0) << edge << " at " << x << "," << row;
+        // Where the system draws with the mask alone, a clear pixel's colour is XOR-ed onto the screen.
+        if (alpha == 0) {
+          EXPECT_EQ(pixel, 0u) << edge << " at " << x << "," << row;
+        }
         opaque += alpha == 255;
       }
     }
