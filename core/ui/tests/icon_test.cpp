@@ -243,6 +243,7 @@ TEST(Resample, AlphaWeightsTheColoursAndIsAveragedItself) {
       // alpha 1/4 truncates to 0, but the one weighted colour is kept
       {"nearly clear", {0x01FF8040, 0x00FFFFFF, 0x00FFFFFF, 0x00FFFFFF}, 0x00FF8040},
       {"opaque colours truncate", {0xFF000000, 0xFF000001, 0xFF000001, 0xFF000001}, 0xFF000000},
+      {"alpha truncates", {0xFF102030, 0x00000000, 0x00000000, 0x00000000}, 0x3F102030},  // 255/4 = 63.75
   };
   for (const Case& c : cases) {
     const Image result = icon::resample(Image{2, c.source}, 1);
