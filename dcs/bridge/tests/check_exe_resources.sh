@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the built Windows program statically (Wine does not enforce these): a windowed program
 # whose application manifest, resource 1 of type RT_MANIFEST, asks for Common Controls 6,
-# per-monitor DPI awareness and the invoker's rights.
+# per-monitor DPI awareness and the invoker's rights, and which carries an icon for Explorer to show.
 set -euo pipefail
 windres=$1 objdump=$2 exe=$3
 
@@ -24,4 +24,9 @@ for want in \
   '>PerMonitorV2, PerMonitor</dpiAwareness>'; do
   grep -qF -- "$want" <<<"$xml" || fail "the manifest lacks $want"
 done
-echo "ok: GUI subsystem, manifest with Common Controls 6, per-monitor DPI, asInvoker"
+# windres writes an icon group as: <id> 14, then one line an image, starting with its width, height,
+# colours and a pad byte as an octal string; the small icon Explorer shows is the 16-pixel one.
+group=$(sed -n '/^[[:alnum:]_]* 14[[:space:]]/,/^END/p' <<<"$resources")
+[ -n "$group" ] || fail "no RT_GROUP_ICON resource"
+grep -qF '"\020\020\000\000", 1, 32,' <<<"$group" || fail "the icon group has no 16-pixel 32-bit image"
+echo "ok: GUI subsystem, manifest with Common Controls 6, per-monitor DPI, asInvoker, an icon group with a 16-pixel image"
