@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -33,5 +34,10 @@ class DialogHost final : public Dialogs {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// For tests of quitting: the calling thread's file dialogs that were told to close and whose Show
+// has not returned yet, and its timers that keep telling them.
+std::size_t pending_file_dialogs();
+std::size_t running_reclose_timers();
 
 }  // namespace dialogs
