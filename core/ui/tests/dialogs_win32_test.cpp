@@ -361,6 +361,7 @@ TEST(DialogHostFront, RaisesTheNewerOfTwoNestedDialogs) {
     DialogHost host(ui.window());
     EXPECT_FALSE(host.bring_top_dialog_to_front());
     std::optional<bool> raised;
+    std::optional<bool> raised_outer;
     Window inner = 0;
     Window front = 0;
     Probe probe([&] {
@@ -379,13 +380,16 @@ TEST(DialogHostFront, RaisesTheNewerOfTwoNestedDialogs) {
         return false;
       raised = ui.call([&] { return host.bring_top_dialog_to_front(); });
       front = ui_testing::foreground_window();
-      return ui_testing::close_window(inner) && ui_testing::wait_for_window_gone(inner) &&
-             ui_testing::press_button(outer, 2000);
+      if (!ui_testing::close_window(inner) || !ui_testing::wait_for_window_gone(inner)) return false;
+      // The inner dialog is no longer listed: the outer one is the newest again.
+      raised_outer = ui.call([&] { return host.bring_top_dialog_to_front(); });
+      return ui_testing::press_button(outer, 2000);
     });
     EXPECT_EQ(host.ask(question("Outer")), DialogAnswer::button(0));
     EXPECT_TRUE(probe.finish());
     EXPECT_EQ(raised, true);
     EXPECT_EQ(front, inner);
+    EXPECT_EQ(raised_outer, true);
     EXPECT_FALSE(host.bring_top_dialog_to_front()) << "a closed dialog is still listed";
   }
 }
