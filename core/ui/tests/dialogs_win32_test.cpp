@@ -264,15 +264,21 @@ TEST(DialogHostTell, ShowsOneButtonAndReturnsWhenItIsPressed) {
   EXPECT_EQ(buttons, (std::map<int, std::string>{{2000, "Got it"}}));
 }
 
+// Quits the host from inside the loop of the dialog titled `title` once it shows, as the tray's
+// Quit item does, and waits until the dialog is gone.
+Probe quit_when_shown(UiThread& ui, DialogHost& host, const std::string& title) {
+  return Probe([&ui, &host, title] {
+    const Window dialog = wait_for_dialog(title);
+    if (dialog == 0) return false;
+    ui.post([&host] { host.close_all(); });
+    return ui_testing::wait_for_window_gone(dialog);
+  });
+}
+
 TEST(DialogHostQuit, ClosesAnOpenQuestionAndShowsNothingAfterwards) {
   UiThread ui;
   DialogHost host(ui.window());
-  Probe probe([&] {
-    const Window dialog = wait_for_dialog("Quit question");
-    if (dialog == 0) return false;
-    ui.post([&] { host.close_all(); });
-    return ui_testing::wait_for_window_gone(dialog);
-  });
+  Probe probe = quit_when_shown(ui, host, "Quit question");
   EXPECT_EQ(host.ask(question("Quit question")), DialogAnswer::closed());
   EXPECT_TRUE(probe.finish());
 
@@ -296,12 +302,7 @@ bool pump_until(const std::function<bool()>& done) {
 TEST(DialogHostQuit, ClosesAnOpenFolderPickerAndItsReCloseTimerEnds) {
   UiThread ui;
   DialogHost host(ui.window());
-  Probe probe([&] {
-    const Window picker = wait_for_dialog("Quit picker");
-    if (picker == 0) return false;
-    ui.post([&] { host.close_all(); });
-    return ui_testing::wait_for_window_gone(picker);
-  });
+  Probe probe = quit_when_shown(ui, host, "Quit picker");
   EXPECT_EQ(host.pick_folder({"Quit picker", std::nullopt}), std::nullopt);
   EXPECT_TRUE(probe.finish());
   EXPECT_EQ(dialogs::pending_file_dialogs(), 0u);
@@ -360,6 +361,7 @@ TEST(DialogHostFront, RaisesTheNewerOfTwoNestedDialogs) {
     DialogHost host(ui.window());
     EXPECT_FALSE(host.bring_top_dialog_to_front());
     std::optional<bool> raised;
+    std::optional<bool> raised_outer;
     Window inner = 0;
     Window front = 0;
     Probe probe([&] {
@@ -378,13 +380,16 @@ TEST(DialogHostFront, RaisesTheNewerOfTwoNestedDialogs) {
         return false;
       raised = ui.call([&] { return host.bring_top_dialog_to_front(); });
       front = ui_testing::foreground_window();
-      return ui_testing::close_window(inner) && ui_testing::wait_for_window_gone(inner) &&
-             ui_testing::press_button(outer, 2000);
+      if (!ui_testing::close_window(inner) || !ui_testing::wait_for_window_gone(inner)) return false;
+      // The inner dialog is no longer listed: the outer one is the newest again.
+      raised_outer = ui.call([&] { return host.bring_top_dialog_to_front(); });
+      return ui_testing::press_button(outer, 2000);
     });
     EXPECT_EQ(host.ask(question("Outer")), DialogAnswer::button(0));
     EXPECT_TRUE(probe.finish());
     EXPECT_EQ(raised, true);
     EXPECT_EQ(front, inner);
+    EXPECT_EQ(raised_outer, true);
     EXPECT_FALSE(host.bring_top_dialog_to_front()) << "a closed dialog is still listed";
   }
 }

@@ -48,6 +48,12 @@ bool matches(HWND window, const WindowQuery& q) {
   return !q.title || text_of(window) == *q.title;
 }
 
+// Window enumeration: appends each window to the std::vector<HWND> at `into`.
+BOOL CALLBACK collect(HWND window, LPARAM into) {
+  reinterpret_cast<std::vector<HWND>*>(into)->push_back(window);
+  return TRUE;
+}
+
 }  // namespace
 
 bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
@@ -64,12 +70,7 @@ std::uint32_t this_process() { return GetCurrentProcessId(); }
 std::vector<Window> find_windows(const WindowQuery& query) {
   // EnumWindows lists top-level windows front to back.
   std::vector<HWND> all;
-  EnumWindows(
-      [](HWND window, LPARAM into) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(into)->push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&all));
+  EnumWindows(&collect, reinterpret_cast<LPARAM>(&all));
   std::vector<Window> found;
   for (HWND window : all)
     if (matches(window, query)) found.push_back(number(window));
@@ -107,13 +108,7 @@ bool bring_to_front(Window window) { return SetForegroundWindow(hwnd(window)) !=
 
 std::vector<Control> controls(Window dialog) {
   std::vector<HWND> children;
-  EnumChildWindows(
-      hwnd(dialog),
-      [](HWND child, LPARAM into) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(into)->push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&children));
+  EnumChildWindows(hwnd(dialog), &collect, reinterpret_cast<LPARAM>(&children));
   std::vector<Control> found;
   for (HWND child : children)
     found.push_back({number(child), GetDlgCtrlID(child), class_of(child), text_of(child), IsWindowVisible(child) != 0});
