@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,8 @@ struct DialogAnswer {
 };
 // "Choice(n)", "Button(n)", "Closed".
 std::string to_string(const DialogAnswer& answer);
+// For test failure messages.
+inline void PrintTo(const DialogAnswer& answer, std::ostream* out) { *out << to_string(answer); }
 
 // The dialog service, implemented by DialogHost; the tray's TrayUi offers the same operations.
 class Dialogs {

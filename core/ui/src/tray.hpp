@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -30,6 +31,7 @@ struct MenuItemId {
   auto operator<=>(const MenuItemId&) const = default;
 };
 std::string to_string(MenuItemId id);  // "MenuItemId(4)"
+inline void PrintTo(MenuItemId id, std::ostream* out) { *out << to_string(id); }
 
 struct Separator {
   bool operator==(const Separator&) const = default;

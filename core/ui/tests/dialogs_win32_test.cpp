@@ -21,11 +21,6 @@
 #include "core/ui/src/ui_thread.hpp"
 #include "core/ui/tests/ui_testing.hpp"
 
-namespace dialogs {
-// Failures print the answer as "Choice(n)", "Button(n)" or "Closed".
-void PrintTo(const DialogAnswer& answer, std::ostream* out) { *out << to_string(answer); }
-}  // namespace dialogs
-
 namespace {
 
 using dialogs::DialogAnswer;
