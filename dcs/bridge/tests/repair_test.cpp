@@ -500,6 +500,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {edited_script, false, std::nullopt, {kRepair}},
                  {"Kept your edited copy of the Tolvaro script beside it.", "Updated the Tolvaro script.",
                   kMissionHint}},
+        // The bandit tool stays as it was, so DCS itself needs no restart.
+        DoneCase{"EditedScriptBesideTheBanditTool",
+                 {all({edited_script, bandit_tool}), false, std::nullopt, {kRepair}},
+                 {"Kept your edited copy of the Tolvaro script beside it.", "Updated the Tolvaro script.",
+                  kMissionHint}},
         // Four files written, one line.
         DoneCase{"EditedMapMarker",
                  {all({installed, edited_map_marker}), false, std::nullopt, {kRepair}},
