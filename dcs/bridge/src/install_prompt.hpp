@@ -4,6 +4,8 @@
 #include <optional>
 #include <vector>
 
+#include "core/ui/src/dialogs.hpp"
+#include "dcs/bridge/src/repair.hpp"
 #include "dcs/install/src/discovery.hpp"
 #include "dcs/install/src/machine.hpp"
 
@@ -25,5 +27,12 @@ class InstallPrompt {
 
 // The dialogs without an owner window, over `machine`; none when this build cannot show them.
 std::unique_ptr<InstallPrompt> make_install_prompt(const machine::Machine& machine);
+
+// The prompt over a dialog service, which it keeps: the repair flow's folder question and
+// consent, sharing one run's consent, so that a folder agreed to in the picker is not asked about
+// again; a dialog failed when a UI callback of this thread did. With a standalone DialogHost and
+// repair::utc_now this is what make_install_prompt gives where the dialogs exist.
+std::unique_ptr<InstallPrompt> make_dialog_prompt(const machine::Machine& machine,
+                                                  std::unique_ptr<dialogs::Dialogs> dialogs, repair::Clock now);
 
 }  // namespace cli

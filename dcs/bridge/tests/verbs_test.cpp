@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "core/base/tests/log_capture.hpp"
+#include "core/ui/tests/scripted_dialogs.hpp"
 #include "dcs/bridge/src/verbs.hpp"
 #include "dcs/bridge/tests/output_capture.hpp"
 #include "dcs/install/src/embedded.hpp"
@@ -17,6 +18,9 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using cli::AddOnAction;
+using dialogs::DialogAnswer;
+using dialogs::testing::Picked;
+using dialogs::testing::ScriptedDialogs;
 using cli::InstallArgs;
 using install::InstallStatus;
 using machine::FolderCandidate;
@@ -571,6 +575,54 @@ TEST_F(Verbs, AFailedDialogFailsTheRunWhateverItsResult) {
   EXPECT_EQ(install(prompted(), &prompt), 1);
   EXPECT_EQ(logged().back(), "error a dialog failed; the install may be incomplete");
   EXPECT_EQ(out().size(), 7u);  // the steps were reported as they happened
+}
+
+// The prompt over dialogs: the repair flow's folder question, picker and consent.
+TEST_F(Verbs, PromptOverDialogsBrowsesForTheFolderWhenNoneIsFound) {
+  remove_installation();
+  fake_.add_file("D:\\Flight\\Logs\\dcs.log", "log");
+  fake_.add_folder("D:\\Empty");
+  struct Case {
+    std::vector<ScriptedDialogs::Reply> script;
+    int exit_code;
+    std::vector<std::string> headings;
+    std::string folder;  // where the collector lands; empty: nowhere
+  };
+  const std::string where = "Where does DCS keep its Saved Games folder?";
+  const std::string picker = "picker: Pick the DCS folder under Saved Games";
+  const Case cases[] = {
+      {{DialogAnswer::button(1)}, 10, {where}, ""},
+      {{DialogAnswer::button(0), Picked{std::nullopt}}, 10, {where, picker}, ""},
+      {{DialogAnswer::button(0), Picked{"D:\\Flight"}}, 0, {where, picker}, "D:\\Flight"},
+      // Agreed to in the picker, so the install itself does not ask again.
+      {{DialogAnswer::button(0), Picked{"D:\\Empty"}, DialogAnswer::button(1)},
+       0,
+       {where, picker, "This doesn't look like a DCS folder"},
+       "D:\\Empty"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    fake_.remove(std::string(kLocal) + "\\Tolvaro");
+    auto owned = std::make_unique<ScriptedDialogs>(c.script);
+    ScriptedDialogs& dialogs = *owned;
+    std::unique_ptr<cli::InstallPrompt> prompt =
+        cli::make_dialog_prompt(machine_, std::move(owned), [] { return machine::FileTime{}; });
+    output_.clear();
+    EXPECT_EQ(install(prompted(), prompt.get()), c.exit_code);
+    EXPECT_EQ(dialogs.headings(), c.headings);
+    EXPECT_TRUE(dialogs.finished());
+    for (const std::string folder : {"D:\\Flight", "D:\\Empty"})
+      EXPECT_EQ(file(kCollector, folder).has_value(), folder == c.folder) << folder;
+    if (c.folder.empty()) {
+      EXPECT_THAT(out(), IsEmpty());
+      continue;
+    }
+    Lines expected = fresh_install_lines(c.folder);
+    expected.erase(expected.end() - 2);
+    expected.push_back("remembered this folder in " + std::string(kSettingsShown));
+    EXPECT_EQ(out(), expected);
+    fake_.remove(c.folder + "\\Scripts");
+  }
 }
 
 TEST_F(Verbs, WithoutPromptThePromptIsNotUsed) {

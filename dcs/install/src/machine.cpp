@@ -31,16 +31,21 @@ IoError plain_error(IoErrorKind kind, std::string text) {
 }
 
 std::string show_path(const KnownFolders& known_folders, const Path& path) {
-  std::string text = path.text();
   std::optional<Path> profile = known_folders.profile();
-  if (!profile) return text;
-  std::string prefix = profile->text();
+  if (!profile) return path.text();
+  if (std::optional<std::string> rest = text_below(*profile, path)) return "%USERPROFILE%" + *rest;
+  return path.text();
+}
+
+std::optional<std::string> text_below(const Path& folder, const Path& path) {
+  std::string text = path.text();
+  std::string prefix = folder.text();
   while (!prefix.empty() && prefix.back() == '\\') prefix.pop_back();
-  if (prefix.empty() || text.size() < prefix.size()) return text;
-  if (!equal_ascii_case(std::string_view(text).substr(0, prefix.size()), prefix)) return text;
-  std::string_view rest = std::string_view(text).substr(prefix.size());
-  if (!rest.empty() && rest.front() != '\\') return text;
-  return "%USERPROFILE%" + std::string(rest);
+  if (prefix.empty() || text.size() < prefix.size()) return std::nullopt;
+  if (!equal_ascii_case(std::string_view(text).substr(0, prefix.size()), prefix)) return std::nullopt;
+  std::string rest = text.substr(prefix.size());
+  if (!rest.empty() && rest.front() != '\\') return std::nullopt;
+  return rest;
 }
 
 std::expected<Path, AbsoluteError> local_absolute(const Path& path) {

@@ -158,6 +158,11 @@ struct Machine {
 // ignored, ending there or at a backslash) becomes %USERPROFILE%.
 std::string show_path(const KnownFolders& known_folders, const Path& path);
 
+// The rest of `path`'s text after the folder `folder` (ASCII case ignored, the folder's trailing
+// backslashes dropped): empty when the path is the folder itself, else beginning with a backslash;
+// none when the path does not lie there.
+std::optional<std::string> text_below(const Path& folder, const Path& path);
+
 struct AbsoluteError {
   enum class Why { NotLocal, CannotMakeAbsolute };
   Why why;

@@ -16,7 +16,7 @@ std::string line(std::string_view verb, std::string_view rest) {
 }
 
 InstallError make(InstallError::Kind kind, machine::Path path, std::string message) {
-  InstallError e{kind, std::move(path), Operation::read, std::nullopt, {}, std::nullopt, {}};
+  InstallError e{kind, std::move(path), Operation::read, std::nullopt, {}, std::nullopt, std::nullopt, {}};
   e.message = std::move(message);
   return e;
 }
@@ -113,7 +113,9 @@ InstallError InstallError::put_back_failed(const machine::KnownFolders& kf, cons
   std::string message =
       first.text() + ", and putting " + show_path(kf, export_lua) + " back failed too (" + put_back.text() + ").";
   if (backup) message += " Its copy from before the first install is " + show_path(kf, *backup) + ".";
-  return make(Kind::PutBackFailed, export_lua, std::move(message));
+  InstallError e = make(Kind::PutBackFailed, export_lua, std::move(message));
+  e.backup = backup;
+  return e;
 }
 
 InstallError InstallError::io_failed(const machine::KnownFolders& kf, Operation operation,

@@ -73,6 +73,9 @@ struct InstallError {
   std::optional<machine::IoError> io;     // for Io
   std::vector<machine::FolderCandidate> candidates;
   std::optional<machine::FolderCheckError> refusal;
+  // For PutBackFailed: Export.lua's copy from before the first install, none when there is none
+  // (Export.lua did not exist before), so that no copy is promised that is not there.
+  std::optional<machine::Path> backup;
 
   const std::string& text() const { return message; }
   std::string message;

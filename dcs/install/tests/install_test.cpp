@@ -445,6 +445,7 @@ TEST_F(Install, APutBackThatFailsTooIsReportedWithTheBackup) {
   EXPECT_EQ(failed.error().text(), write_error + ", and putting " + shown(kExport) + " back failed too (" +
                                        write_error + "). Its copy from before the first install is " +
                                        shown(kBackup) + ".");
+  EXPECT_EQ(failed.error().backup, Path(at(kBackup)));
   EXPECT_EQ(file(kBackup), "local original = true\n");
 }
 
@@ -538,6 +539,7 @@ TEST_F(NewExportLua, APutBackThatFailsNamesNoBackup) {
   EXPECT_EQ(failed.error().kind, InstallError::Kind::PutBackFailed);
   EXPECT_EQ(failed.error().text(), differs() + ", and putting " + shown(kExport) + " back failed too (cannot remove " +
                                        shown(kExport) + ": " + kAccessDenied + ").");
+  EXPECT_EQ(failed.error().backup, std::nullopt);
   // The file that stays is the program's own, so its marker stays with it.
   EXPECT_EQ(file(kExport), "garbled");
   EXPECT_EQ(file(kMarker), "");
