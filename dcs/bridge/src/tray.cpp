@@ -162,7 +162,8 @@ asio::awaitable<void> run_bridge(bridge::BridgeConfig config, machine::Machine m
   // A stop value, a dropped sender and a closed channel all end the wait as a stop.
   asio::awaitable<void> stop_asked = stop_receiver.wait();
   asio::awaitable<net::kit::TaskEnd> ended = link.ended();
-  const std::variant<std::monostate, net::kit::TaskEnd> first_end = co_await (std::move(stop_asked) || std::move(ended));
+  const std::variant<std::monostate, net::kit::TaskEnd> first_end =
+      co_await (std::move(stop_asked) || std::move(ended));
 
   std::optional<std::string> end_text;
   if (const auto* end = std::get_if<net::kit::TaskEnd>(&first_end)) {

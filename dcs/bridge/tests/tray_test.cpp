@@ -102,6 +102,17 @@ std::vector<std::string> names(const std::vector<BridgeEvent>& events) {
   return out;
 }
 
+// The commands queued so far, as variant indexes.
+std::vector<std::size_t> queued(monitor::CommandReceiver& receiver) {
+  std::vector<std::size_t> kinds;
+  while (auto command = receiver.try_take()) kinds.push_back(command->index());
+  return kinds;
+}
+
+std::size_t kind(const monitor::MonitorCommand& command) { return command.index(); }
+const std::size_t kCheckNow = kind(monitor::CheckNow{});
+const std::size_t kRecheck = kind(monitor::Recheck{});
+
 TEST(TrayStatusSource, TellsTheUiThreadAndTheMonitorWhenTheCollectorFallsQuietOrIsHeard) {
   UiSide ui;
   monitor::CommandChannel channel = monitor::command_channel();
@@ -112,12 +123,9 @@ TEST(TrayStatusSource, TellsTheUiThreadAndTheMonitorWhenTheCollectorFallsQuietOr
   source.page_closed();
 
   EXPECT_EQ(names(ui.take_all()), (std::vector<std::string>{"CollectorQuiet(true)", "CollectorQuiet(false)"}));
-  std::vector<std::size_t> kinds;
-  while (auto command = channel.receiver.try_take()) kinds.push_back(command->index());
-  const monitor::MonitorCommand expected[] = {monitor::CollectorQuiet{}, monitor::PageOpened{},
-                                              monitor::CollectorHeard{}, monitor::PageClosed{}};
-  ASSERT_EQ(kinds.size(), std::size(expected));
-  for (std::size_t i = 0; i < kinds.size(); ++i) EXPECT_EQ(kinds[i], expected[i].index()) << i;
+  EXPECT_EQ(queued(channel.receiver),
+            (std::vector<std::size_t>{kind(monitor::CollectorQuiet{}), kind(monitor::PageOpened{}),
+                                      kind(monitor::CollectorHeard{}), kind(monitor::PageClosed{})}));
 
   // A monitor that has ended does not keep the UI thread from hearing.
   { monitor::CommandReceiver gone = std::move(channel.receiver); }
@@ -160,16 +168,8 @@ struct LinkBed {
       .activity = activity,
   }};
 
-  // The commands queued so far, as variant indexes.
-  std::vector<std::size_t> commands() {
-    std::vector<std::size_t> kinds;
-    while (auto command = monitor.receiver.try_take()) kinds.push_back(command->index());
-    return kinds;
-  }
+  std::vector<std::size_t> commands() { return queued(monitor.receiver); }
 };
-
-const std::size_t kCheckNow = monitor::MonitorCommand(monitor::CheckNow{}).index();
-const std::size_t kRecheck = monitor::MonitorCommand(monitor::Recheck{}).index();
 
 TEST(WorkerLink, RefreshNowSaysWhyTheMenuKeepsAnOlderStatus) {
   enum class Monitor { busy_installing, gone, answers_done, answers_skipped, drops_the_reply, silent };
@@ -455,8 +455,9 @@ TEST_F(TrayWorker, TheMenusRefreshAsksTheMonitorUnlessAnInstallIsInProgress) {
   // Any call but the process list, which the monitor also reads on its timed checks.
   const auto scanned = [&] {
     const std::vector<machine::testing::Call> calls = fake.calls();
-    return std::any_of(calls.begin(), calls.end(),
-                       [](const machine::testing::Call& call) { return call.op != machine::testing::Op::process_list; });
+    return std::any_of(calls.begin(), calls.end(), [](const machine::testing::Call& call) {
+      return call.op != machine::testing::Op::process_list;
+    });
   };
 
   fake.clear_calls();
