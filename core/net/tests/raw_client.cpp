@@ -119,6 +119,12 @@ asio::awaitable<bool> RawClient::open() {
   co_return head && head->starts_with("HTTP/1.1 101 ");
 }
 
+asio::awaitable<std::optional<std::string>> RawClient::read_text() {
+  auto frame = co_await read_frame();
+  if (!frame || frame->opcode != op_text) co_return std::nullopt;
+  co_return frame->payload;
+}
+
 asio::awaitable<std::optional<Frame>> RawClient::read_frame() {
   auto need = [&](std::size_t n) -> asio::awaitable<bool> {
     while (buffered_.size() < n) {

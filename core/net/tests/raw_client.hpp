@@ -61,6 +61,8 @@ class RawClient {
   }
   // The next frame; nothing when the stream ends (or breaks) first.
   asio::awaitable<std::optional<Frame>> read_frame();
+  // The payload of the next frame when it is a text frame; nothing for any other frame or the end.
+  asio::awaitable<std::optional<std::string>> read_text();
 
   // Answers the server's Close and waits for the end of the connection.
   asio::awaitable<bool> answer_close();

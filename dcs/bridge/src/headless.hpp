@@ -5,65 +5,26 @@
 // callback, and the whole run on an asynchronous runtime.
 
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <optional>
 #include <vector>
 
 #include <boost/asio/awaitable.hpp>
 
 #include "dcs/bridge/src/environment.hpp"
+#include "dcs/bridge/src/status_watch.hpp"
 #include "dcs/bridge/src/stop_signal.hpp"
 #include "dcs/install/src/machine.hpp"
-#include "dcs/install/src/monitor.hpp"
-#include "dcs/install/src/scan.hpp"
-#include "dcs/shuttle/src/handle.hpp"
 #include "dcs/shuttle/src/status_source.hpp"
 
 namespace run {
 
-// What the monitor keeps of a scan.
-monitor::StatusSummary summary_of(const install::ScanResult& scan);
-
-// The hello's facts come from the monitor's snapshot; page and collector news go to the monitor as
-// commands. Every call returns at once: a copy under the snapshot's lock, or a queued command.
-class HeadlessStatusSource final : public shuttle::StatusSource {
- public:
-  HeadlessStatusSource(monitor::CommandSender commands, std::shared_ptr<monitor::MonitorStatus> status)
-      : commands_(std::move(commands)), status_(std::move(status)) {}
-
-  // simulatorNotFound without a version until the snapshot holds a summary.
-  shuttle::InstallSummary status() override;
-  bool simulator_running() override;
-  void set_collector_quiet(bool quiet) override;
-  void page_opened() override;
-  void page_closed() override;
-
- private:
-  monitor::CommandSender commands_;
-  std::shared_ptr<monitor::MonitorStatus> status_;
-};
+// The hello's facts come from the monitor's snapshot; nothing but the monitor hears of pages and
+// the collector.
+using HeadlessStatusSource = MonitorStatusSource;
 
 // A page's repair request has no window to open without the tray.
 class HeadlessRepairOpener final : public shuttle::RepairOpener {
  public:
   void open() override {}
-};
-
-// Where the monitor thread finds the collector link once the services run: set once, from the
-// runtime thread; read from the monitor thread. Thread-safe.
-class RelayWakeCell {
- public:
-  void set(shuttle::ShuttleCommands commands);
-  // Forgets the link, so that no later notice reaches a runtime that is going away.
-  void clear();
-  // Tells the link that the status changed, without waiting; false when there is no link yet, or
-  // the notice was dropped (the link has 8 pending commands, or has ended).
-  bool status_changed();
-
- private:
-  std::mutex mutex_;
-  std::optional<shuttle::ShuttleCommands> commands_;
 };
 
 // The monitor's change callback in headless mode: the link sends every page a fresh hello. Does

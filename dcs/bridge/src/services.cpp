@@ -43,4 +43,12 @@ asio::awaitable<std::expected<shuttle::ShuttleHandle, net::BindError>> start_ser
                                           std::move(*server), std::move(event_receiver));
 }
 
+asio::awaitable<std::optional<std::string>> stop_link(shuttle::ShuttleHandle link) {
+  // Awaited from a named local: g++ 12 can destroy the temporaries of a co_await expression twice.
+  asio::awaitable<net::kit::TaskEnd> stopping = std::move(link).stop();
+  const net::kit::TaskEnd end = co_await std::move(stopping);
+  if (end.how == net::kit::TaskEnd::How::finished) co_return std::nullopt;
+  co_return shuttle::handle::describe_end(end);
+}
+
 }  // namespace run

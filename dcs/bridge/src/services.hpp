@@ -5,6 +5,8 @@
 
 #include <expected>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include <boost/asio/awaitable.hpp>
 
@@ -29,5 +31,10 @@ net::PageServerConfig page_server_config(const bridge::BridgeConfig& config);
 boost::asio::awaitable<std::expected<shuttle::ShuttleHandle, net::BindError>> start_services(
     bridge::BridgeConfig config, std::shared_ptr<shuttle::StatusSource> status,
     std::shared_ptr<shuttle::RepairOpener> repair);
+
+// Stops the link (the stop command, then the wait for its task, with no time-out of its own) and
+// says how that went: nothing after a clean end, else the end text ("the shuttle's task ended: {}"
+// or "the shuttle panicked: {}").
+boost::asio::awaitable<std::optional<std::string>> stop_link(shuttle::ShuttleHandle link);
 
 }  // namespace run

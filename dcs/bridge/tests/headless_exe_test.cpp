@@ -55,12 +55,6 @@ std::string hello(bool quiet) {
          R"(,"isSimulatorRunning":false}})";
 }
 
-asio::awaitable<std::optional<std::string>> next_text(RawClient& page) {
-  auto frame = co_await page.read_frame();
-  if (!frame || frame->opcode != op_text) co_return std::nullopt;
-  co_return frame->payload;
-}
-
 // What the server answers a handshake with `path` and `headers`, up to its close.
 asio::awaitable<std::string> answer_to(std::uint16_t port, std::string path, std::string headers) {
   auto client = co_await RawClient::connect(port);
@@ -111,14 +105,14 @@ TEST_F(HeadlessProgram, ServesPagesAndTheCollectorUntilCtrlC) {
     // A page without Origin: the hello, a subscribe that becomes the read line, a packet as data.
     auto page = co_await RawClient::connect(ports.page);
     CO_ASSERT_TRUE(co_await page.open());
-    CO_ASSERT_EQ(co_await next_text(page), std::optional<std::string>(hello(true)));
+    CO_ASSERT_EQ(co_await page.read_text(), std::optional<std::string>(hello(true)));
     co_await page.send_frame(op_text, R"({"type":"subscribe","sim":"dcs","keys":["loget:LoGetModelTime"]})");
     const auto subscribed = [](const std::string& d) { return d == "read loget:LoGetModelTime"; };
     auto line = co_await collector.receive_first(subscribed);
     CO_ASSERT_TRUE(line);
     collector.send(R"({"t": 1.5})");
-    CO_EXPECT_EQ(co_await next_text(page), std::optional<std::string>(R"({"type":"data","sim":"dcs","data":{"t": 1.5}})"));
-    CO_EXPECT_EQ(co_await next_text(page), std::optional<std::string>(hello(false)));
+    CO_EXPECT_EQ(co_await page.read_text(), std::optional<std::string>(R"({"type":"data","sim":"dcs","data":{"t": 1.5}})"));
+    CO_EXPECT_EQ(co_await page.read_text(), std::optional<std::string>(hello(false)));
 
     // Other Origins and paths get their refusal, byte for byte; the configured Origins are let in
     // in place of the built-in ones.

@@ -16,10 +16,10 @@
 #include "core/net/tests/runtime.hpp"
 #include "dcs/bridge/src/headless.hpp"
 #include "dcs/bridge/src/stop_signal.hpp"
+#include "dcs/bridge/tests/dcs_pc.hpp"
 #include "dcs/bridge/tests/ports.hpp"
 #include "dcs/install/src/embedded.hpp"
 #include "dcs/install/src/export_lua.hpp"
-#include "dcs/install/src/settings.hpp"
 #include "dcs/install/tests/fake_machine.hpp"
 #include "dcs/shuttle/tests/fakes.hpp"
 
@@ -35,7 +35,6 @@ using install::InstallStatus;
 using stop_signal::StopReason;
 using Entry = LogCapture::Entry;
 using tcp = asio::ip::tcp;
-using udp = asio::ip::udp;
 
 // Console events that the test fires by hand, on the runtime thread. Listeners for the reasons in
 // `failing` cannot be made and carry the error text instead.
@@ -235,36 +234,17 @@ class FakeEnvironment : public bridge::Environment {
   std::map<std::string, bridge::OsString> vars_;
 };
 
-constexpr const char* kSavedGames = "C:\\Users\\ann\\Saved Games";
-constexpr const char* kDcs = "C:\\Users\\ann\\Saved Games\\DCS";
-
 std::string hello(std::string_view state, std::string_view version, bool quiet) {
   return std::string(R"({"type":"hello","bridgeVersion":"0.5.0","wireVersion":3,"dcs":{"installState":")") +
          std::string(state) + R"(","installedCollectorVersion":)" + std::string(version) +
          R"(,"isCollectorQuiet":)" + (quiet ? "true" : "false") + R"(,"isSimulatorRunning":false}})";
 }
 
-asio::awaitable<std::optional<std::string>> next_text(RawClient& page) {
-  auto frame = co_await page.read_frame();
-  if (!frame || frame->opcode != op_text) co_return std::nullopt;
-  co_return frame->payload;
-}
-
 // The run on an in-memory PC with one DCS user folder where nothing is installed yet.
 class HeadlessRun : public ::testing::Test {
  protected:
   HeadlessRun() {
-    install::testing::forget_logged_once();
-    fake.add_drive('D');
-    fake.add_folder(kSavedGames);
-    fake.add_folder("C:\\Users\\ann\\AppData\\Local");
-    fake.set_known_folder(machine::KnownFolder::profile, "C:\\Users\\ann");
-    fake.set_known_folder(machine::KnownFolder::saved_games, kSavedGames);
-    fake.set_known_folder(machine::KnownFolder::local_app_data, "C:\\Users\\ann\\AppData\\Local");
-    fake.add_folder("D:\\DCS World");
-    fake.set_registry(machine::RegistryRoot::CurrentUser, "Software\\Eagle Dynamics\\DCS World", "Path",
-                      "D:\\DCS World");
-    fake.add_folder(std::string(kDcs) + "\\Config");
+    bridge::testing::add_one_dcs(fake);
     env.set("TOLVARO_DCS_PAGE_PORT", std::to_string(page_port));
     env.set("TOLVARO_DCS_LISTEN_PORT", std::to_string(listen_port));
     env.set("TOLVARO_DCS_COLLECTOR_PORT", std::to_string(collector.port()));
@@ -278,8 +258,8 @@ class HeadlessRun : public ::testing::Test {
   }
 
   void install_collector() {
-    fake.add_file(std::string(kDcs) + "\\Scripts\\Tolvaro\\collectorScript.lua", embedded::COLLECTOR_FILE.contents);
-    fake.add_file(std::string(kDcs) + "\\Scripts\\Export.lua", std::string(export_lua::HOOK_LINE) + "\r\n");
+    fake.add_file(std::string(bridge::testing::kDcs) + "\\Scripts\\Tolvaro\\collectorScript.lua", embedded::COLLECTOR_FILE.contents);
+    fake.add_file(std::string(bridge::testing::kDcs) + "\\Scripts\\Export.lua", std::string(export_lua::HOOK_LINE) + "\r\n");
   }
 
   run::HeadlessSetup setup() {
@@ -336,8 +316,8 @@ TEST_F(HeadlessRun, ServesPagesAndTheCollectorUntilCtrlC) {
     install_collector();
     auto page = co_await RawClient::connect(page_port);
     CO_ASSERT_TRUE(co_await page.open());
-    CO_EXPECT_EQ(co_await next_text(page), std::optional<std::string>(hello("notInstalled", "null", true)));
-    CO_EXPECT_EQ(co_await next_text(page), std::optional<std::string>(hello("installed", "8", true)));
+    CO_EXPECT_EQ(co_await page.read_text(), std::optional<std::string>(hello("notInstalled", "null", true)));
+    CO_EXPECT_EQ(co_await page.read_text(), std::optional<std::string>(hello("installed", "8", true)));
     CO_EXPECT_TRUE(log.contains("install status: installed"));
 
     // A repair request opens nothing: the relay core's own line is all there is of it.
@@ -414,15 +394,9 @@ TEST_F(HeadlessRun, AnEventDuringStartUpOrNoListenerAtAllStopsItRightAfterTheBan
 }
 
 TEST_F(HeadlessRun, APortInUseStopsItWithExit1) {
-  // Held without address reuse, as another program would hold them.
-  tcp::acceptor page_holder(rt.context);
-  page_holder.open(tcp::v4());
-  page_holder.bind({asio::ip::address_v4::loopback(), page_port});
-  page_holder.listen();
-  udp::socket listen_holder(rt.context, {asio::ip::address_v4::loopback(), listen_port});
-  const std::string in_use = " is already in use. Tolvaro DCS Bridge, or the older Node bridge, is probably already running.";
-  const std::string tcp_error = "Tolvaro DCS Bridge did not start: TCP port 127.0.0.1:" + std::to_string(page_port) + in_use;
-  const std::string udp_error = "Tolvaro DCS Bridge did not start: UDP port 127.0.0.1:" + std::to_string(listen_port) + in_use;
+  bridge::testing::HeldPorts held(rt.context, page_port, listen_port);
+  const std::string tcp_error = "Tolvaro DCS Bridge did not start: " + bridge::testing::in_use_text("TCP", page_port);
+  const std::string udp_error = "Tolvaro DCS Bridge did not start: " + bridge::testing::in_use_text("UDP", listen_port);
 
   for (const std::string& error : {tcp_error, udp_error}) {
     log.clear();
@@ -438,7 +412,7 @@ TEST_F(HeadlessRun, APortInUseStopsItWithExit1) {
                                                  {"error", error}}));
     // With the page port free again, the UDP port is the one in the way; the page listener that
     // was open then is closed again.
-    page_holder.close();
+    held.page.close();
   }
   rt.run([&]() -> asio::awaitable<void> {
     const auto executor = co_await asio::this_coro::executor;

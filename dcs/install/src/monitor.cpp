@@ -122,8 +122,11 @@ ReplyReceiver::~ReplyReceiver() { close(); }
 
 void ReplyReceiver::close() {
   if (!slot_) return;
-  std::lock_guard lock(slot_->mutex);
-  slot_->receiver = false;
+  {
+    std::lock_guard lock(slot_->mutex);
+    slot_->receiver = false;
+  }
+  // Let go only after the unlock: as the last holder this frees the mutex with the slot.
   slot_.reset();
 }
 

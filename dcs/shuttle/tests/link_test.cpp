@@ -41,17 +41,10 @@ std::string press(int device, int command) {
 
 bool is_write(const std::string& datagram) { return datagram.starts_with("clickable "); }
 
-// The payload of the page's next frame when it is a text frame.
-asio::awaitable<std::optional<std::string>> next_text(RawClient& page) {
-  auto frame = co_await page.read_frame();
-  if (!frame || frame->opcode != op_text) co_return std::nullopt;
-  co_return frame->payload;
-}
-
 // The next text frame that is not a hello.
 asio::awaitable<std::optional<std::string>> next_data(RawClient& page) {
   for (;;) {
-    auto text = co_await next_text(page);
+    auto text = co_await page.read_text();
     if (!text || !text->starts_with(R"({"type":"hello")")) co_return text;
   }
 }
@@ -157,7 +150,7 @@ TEST_F(LinkTest, RelaysBetweenAPageAndTheCollector) {
     // A page opens and gets its hello: the collector counts as quiet.
     auto page = co_await RawClient::connect(page_port);
     CO_ASSERT_TRUE(co_await page.open());
-    CO_ASSERT_EQ(co_await next_text(page), std::optional<std::string>(hello(true)));
+    CO_ASSERT_EQ(co_await page.read_text(), std::optional<std::string>(hello(true)));
     EXPECT_TRUE(log.contains("page 1 connected"));
 
     // Its subscribe becomes the read line.
@@ -168,13 +161,13 @@ TEST_F(LinkTest, RelaysBetweenAPageAndTheCollector) {
 
     // A packet reaches the page as data, unchanged; the collector is heard.
     collector.send(R"({"t": 1.5})");
-    CO_EXPECT_EQ(co_await next_text(page), std::optional<std::string>(R"({"type":"data","sim":"dcs","data":{"t": 1.5}})"));
-    CO_EXPECT_EQ(co_await next_text(page), std::optional<std::string>(hello(false)));
+    CO_EXPECT_EQ(co_await page.read_text(), std::optional<std::string>(R"({"type":"data","sim":"dcs","data":{"t": 1.5}})"));
+    CO_EXPECT_EQ(co_await page.read_text(), std::optional<std::string>(hello(false)));
     const std::function<bool()> heard = [&] { return status->count("quiet false") == 1; };
     CO_EXPECT_TRUE(co_await soon(heard));
 
     // A second without packets: quiet again.
-    CO_EXPECT_EQ(co_await next_text(page), std::optional<std::string>(hello(true)));
+    CO_EXPECT_EQ(co_await page.read_text(), std::optional<std::string>(hello(true)));
     const std::function<bool()> quiet = [&] { return status->count("quiet true") == 1; };
     CO_EXPECT_TRUE(co_await soon(quiet));
     EXPECT_TRUE(log.contains("collector is quiet: no packet for 1 second"));
@@ -217,7 +210,7 @@ TEST_F(LinkTest, AThirdDatagramInOnePollWaitsForTheNextPoll) {
     CO_ASSERT_TRUE(co_await collector.receive());
     auto page = co_await RawClient::connect(page_port);
     CO_ASSERT_TRUE(co_await page.open());
-    CO_ASSERT_EQ(co_await next_text(page), std::optional<std::string>(hello(true)));
+    CO_ASSERT_EQ(co_await page.read_text(), std::optional<std::string>(hello(true)));
 
     // Right after a fresh read line, three packets: the link has not run in between.
     collector.drain();
@@ -256,18 +249,18 @@ TEST_F(LinkTest, StatusNoticesQueueUpToEightAndComeFromAnyThread) {
   rt.run([&]() -> asio::awaitable<void> {
     auto page = co_await RawClient::connect(page_port);
     CO_ASSERT_TRUE(co_await page.open());
-    CO_ASSERT_EQ(co_await next_text(page), std::optional<std::string>(hello(true)));
+    CO_ASSERT_EQ(co_await page.read_text(), std::optional<std::string>(hello(true)));
 
     // Nine in a row, before the link can take one: eight are queued, the ninth dropped.
     std::vector<bool> queued;
     for (int i = 0; i < 9; ++i) queued.push_back(handle->status_changed());
     EXPECT_EQ(queued, (std::vector<bool>{true, true, true, true, true, true, true, true, false}));
-    for (int i = 0; i < 8; ++i) CO_EXPECT_EQ(co_await next_text(page), std::optional<std::string>(hello(true)));
+    for (int i = 0; i < 8; ++i) CO_EXPECT_EQ(co_await page.read_text(), std::optional<std::string>(hello(true)));
 
     // From the simulator monitor's thread.
     std::thread monitor([commands = handle->commands()]() mutable { EXPECT_TRUE(commands.status_changed()); });
     monitor.join();
-    CO_EXPECT_EQ(co_await next_text(page), std::optional<std::string>(hello(true)));
+    CO_EXPECT_EQ(co_await page.read_text(), std::optional<std::string>(hello(true)));
 
     const TaskEnd end = co_await std::move(*handle).stop();
     EXPECT_EQ(end.how, TaskEnd::How::finished);
@@ -283,7 +276,7 @@ TEST_F(LinkTest, DroppingTheHandleStopsTheLinkLikeAStop) {
   rt.run([&]() -> asio::awaitable<void> {
     auto page = co_await RawClient::connect(page_port);
     CO_ASSERT_TRUE(co_await page.open());
-    CO_ASSERT_TRUE(co_await next_text(page));
+    CO_ASSERT_TRUE(co_await page.read_text());
     const std::string writes = press(25, 3001);
     co_await page.send_frame(op_text, writes);
     CO_EXPECT_EQ(co_await collector.receive_first(is_write), std::optional<std::string>("clickable 25:3001 1"));
@@ -328,7 +321,7 @@ class UnstoppedLinkTest : public LinkTest {
     auto page = co_await RawClient::connect(port);
     const bool open = co_await page.open();
     if (!open) co_return;
-    auto greeting = co_await next_text(page);
+    auto greeting = co_await page.read_text();
     if (!greeting) co_return;
     const std::string writes = press(25, 3001);
     co_await page.send_frame(op_text, writes);
