@@ -55,6 +55,9 @@ struct BridgeConfig {
   static std::set<std::string> parse_allowed_origins(std::string_view list);
 
   static std::set<std::string> default_allowed_origins();
+  // The web app's page for flying, which the tray's "Open Tolvaro" opens: on the first public HTTPS
+  // Origin of the built-in list.
+  static constexpr std::string_view kWebAppAddress = "https://tolvaro.app/fly";
 
   bool operator==(const BridgeConfig&) const = default;
 };

@@ -1,20 +1,13 @@
 #include "dcs/bridge/src/verbs.hpp"
 
 #include "core/base/src/log.hpp"
+#include "core/ui/src/tray.hpp"
+#include "dcs/bridge/src/tray_status.hpp"
 #include "dcs/bridge/src/autostart.hpp"
 #include "dcs/bridge/src/config.hpp"
 #include "dcs/bridge/src/output.hpp"
 
 namespace cli {
-namespace {
-
-int not_available(std::string_view what) {
-  base::log(base::Level::error, std::string(what) + " is not available in this build yet");
-  return 1;
-}
-
-}  // namespace
-
 int start_with_windows_verb(bool on) {
   std::expected<bridge::Autostart, base::OsError> autostart = bridge::Autostart::for_this_program();
   if (!autostart) {
@@ -36,7 +29,18 @@ int quit_verb() {
     base::log(base::Level::error, config.error().text());
     return 2;
   }
-  return not_available("quit");
+  switch (tray::quit_other_instance(tray_app::window_class_name(config->page_port))) {
+    case tray::QuitOutcome::NotRunning:
+      bridge::print_line("Tolvaro DCS Bridge is not running");
+      return 0;
+    case tray::QuitOutcome::Quit:
+      bridge::print_line("Tolvaro DCS Bridge quit");
+      return 0;
+    case tray::QuitOutcome::TimedOut:
+      break;
+  }
+  base::log(base::Level::error, "Tolvaro DCS Bridge was not seen to quit within 10 seconds");
+  return 1;
 }
 
 }  // namespace cli

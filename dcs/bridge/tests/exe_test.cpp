@@ -111,7 +111,6 @@ TEST(BridgeProgram, VerbsNotBuiltYetFailWithExit1) {
   };
   const Case cases[] = {
       {argv({"ui-demo", "running"}), "error ui-demo is not available in this build yet"},
-      {argv({"quit"}), "error quit is not available in this build yet"},
   };
   for (const Case& c : cases) {
     ProgramResult r = run_bridge(c.args);
@@ -119,6 +118,13 @@ TEST(BridgeProgram, VerbsNotBuiltYetFailWithExit1) {
     EXPECT_EQ(r.out, "") << describe(c.args);
     EXPECT_EQ(log_lines(r.err), std::vector<std::string>{c.line}) << describe(c.args);
   }
+}
+
+TEST(BridgeProgram, QuitWithNoTrayRunningSaysSo) {
+  ProgramResult r = run_bridge(argv({"quit"}));
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "Tolvaro DCS Bridge is not running\n");
+  EXPECT_EQ(r.err, "");
 }
 
 TEST(BridgeProgram, BadPortVariableStopsQuitWithExit2) {

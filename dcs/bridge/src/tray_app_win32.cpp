@@ -1,0 +1,77 @@
+// Tray mode on Windows: one instance per page port, the bridge worker, the tray window, and what is
+// left to tell the user after the window has gone.
+#include "core/base/src/win32.hpp"
+
+#include "core/base/src/log.hpp"
+#include "core/ui/src/dialog_host.hpp"
+#include "core/ui/src/wide.hpp"
+#include "dcs/bridge/src/config.hpp"
+#include "dcs/bridge/src/repair.hpp"
+#include "dcs/bridge/src/tray_app.hpp"
+#include "dcs/bridge/src/wording.hpp"
+#include "dcs/install/src/real_machine.hpp"
+
+namespace tray_app {
+
+void open_url(std::string_view address) {
+  // rundll32 hands the address to the user's browser; the program does not wait for it.
+  std::u16string command = wide::to_wide("rundll32.exe url.dll,FileProtocolHandler " + std::string(address));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(command.data()), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &started)) {
+    base::warn("cannot open " + std::string(address) + ": " + base::os_error(GetLastError()).text);
+    return;
+  }
+  win32::Handle process(started.hProcess);
+  win32::Handle thread(started.hThread);
+}
+
+int run(const machine::Machine& machine, bool announce) {
+  std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env();
+  if (!config) {
+    base::log(base::Level::error, config.error().text());
+    return 2;
+  }
+  const std::string class_name = window_class_name(config->page_port);
+  const std::uint32_t show_yourself = tray::show_yourself_message(class_name);
+  if (tray::ask_other_instance_to_show(class_name, show_yourself)) {
+    base::info("Tolvaro DCS Bridge is already running; asked it to show itself");
+    return 1;
+  }
+
+  std::unique_ptr<bridge::AutostartSetting> autostart;
+  if (std::expected<bridge::Autostart, base::OsError> entry = bridge::Autostart::for_this_program()) {
+    autostart = std::make_unique<bridge::Autostart>(std::move(*entry));
+  } else {
+    base::warn("cannot find this program's path: " + entry.error().text);
+    autostart = std::make_unique<PathlessAutostart>();
+  }
+
+  TrayApp app(std::string(bridge::kBridgeVersion), *autostart, &open_url,
+              [&machine](bool add_ons, std::optional<install::InstallStatus> status, tray::TrayUi& ui) {
+                repair::run_repair(machine, ui, repair::utc_now, add_ons, status);
+              },
+              announce);
+  // The worker's own bundle of services: it outlives this frame on a thread that is never joined.
+  auto worker = [config = *config](tray::BridgeEvents events) {
+    tray::worker_main(config, machine::real_machine(), std::move(events));
+  };
+  std::expected<void, tray::UiError> ran = tray::run<tray::BridgeEvent>(
+      class_name, std::move(worker),
+      [&app](tray::TrayUi& ui, tray::TrayEvent<tray::BridgeEvent> event) { app.handle_event(ui, std::move(event)); });
+  app.stop_bridge();
+  if (ran) return app.failed() ? 1 : 0;
+
+  const dialogs::DialogMessage told =
+      ran.error().kind == tray::UiError::Kind::CallbackPanicked
+          ? wording::stopped_dialog("an internal error in its window")
+          : wording::couldnt_start_dialog("Windows refused its tray icon: " + ran.error().text() + ".");
+  base::log(base::Level::error, "the tray stopped: " + ran.error().text());
+  dialogs::DialogHost standalone;
+  standalone.tell(told);
+  return 1;
+}
+
+}  // namespace tray_app
