@@ -49,6 +49,13 @@ TEST(BridgeProgram, WhatNeedsDcsFoldersFailsClearly) {
   }
 }
 
+TEST(BridgeProgram, TheUiDemoNeedsWindows) {
+  ProgramResult r = run_bridge({"ui-demo", "running"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(log_lines(r.err), std::vector<std::string>{"error ui-demo needs the Windows build"});
+}
+
 // The other console events have signals of their own here.
 TEST(BridgeProgram, HeadlessStopsInOrderOnTheOtherStopSignals) {
   const std::pair<int, std::string> cases[] = {

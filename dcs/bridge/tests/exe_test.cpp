@@ -104,22 +104,6 @@ TEST(BridgeProgram, RefusesToRunWhileTheTestHookVariableIsSet) {
   EXPECT_EQ(log_lines(r.err), std::vector<std::string>{"error unknown verb Check"});
 }
 
-TEST(BridgeProgram, VerbsNotBuiltYetFailWithExit1) {
-  struct Case {
-    std::vector<OsString> args;
-    std::string line;
-  };
-  const Case cases[] = {
-      {argv({"ui-demo", "running"}), "error ui-demo is not available in this build yet"},
-  };
-  for (const Case& c : cases) {
-    ProgramResult r = run_bridge(c.args);
-    EXPECT_EQ(r.exit_code, 1) << describe(c.args);
-    EXPECT_EQ(r.out, "") << describe(c.args);
-    EXPECT_EQ(log_lines(r.err), std::vector<std::string>{c.line}) << describe(c.args);
-  }
-}
-
 TEST(BridgeProgram, QuitWithNoTrayRunningSaysSo) {
   ProgramResult r = run_bridge(argv({"quit"}));
   EXPECT_EQ(r.exit_code, 0);
