@@ -296,13 +296,6 @@ TEST_F(DcsFolders, TwoInstallationsAndNoFolderGiven) {
   EXPECT_FALSE(exists("Saved Games\\DCS\\Scripts"));
   EXPECT_FALSE(exists("Saved Games\\DCS.openbeta\\Scripts"));
 
-  // Without dialogs in this build, --prompt does not pretend to ask.
-  ProgramResult prompt = run({L"install", L"--prompt"});
-  EXPECT_EQ(prompt.exit_code, 1);
-  EXPECT_EQ(prompt.out, "");
-  EXPECT_EQ(log_lines(prompt.err), Lines{"error --prompt is not available in this build yet; leave it out, or name "
-                                         "the folder with --saved-games"});
-
   // Naming one installs there; check then lists both folders.
   ProgramResult named = run({L"install", L"--saved-games", wide(at("Saved Games\\DCS.openbeta")), L"--map-marker",
                              L"off", L"--bandit-tool", L"off"});
