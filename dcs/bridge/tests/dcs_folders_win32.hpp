@@ -90,6 +90,15 @@ class DcsFolders : public ::testing::Test {
     std::filesystem::remove_all(root_, ignored);
   }
 
+  // A second installation, the open beta, whose user folder Saved Games\DCS.openbeta has a log
+  // written now.
+  void add_open_beta() {
+    std::filesystem::create_directories(path("DCS Beta"));
+    put("DCS Beta\\dcs_variant.txt", "openbeta");
+    put("Saved Games\\DCS.openbeta\\Logs\\dcs.log", "log");
+    eagle_beta_.set(REG_SZ, wide(at("DCS Beta")));
+  }
+
   // The path of `relative` under the test's folder, as text and as the system's path.
   std::string at(std::string_view relative) const { return utf8(root_) + "\\" + std::string(relative); }
   std::filesystem::path path(std::string_view relative) const { return wide(at(relative)); }

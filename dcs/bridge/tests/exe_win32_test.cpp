@@ -176,10 +176,7 @@ TEST_F(DcsFolders, WithoutAnyDcsInstallation) {
 }
 
 TEST_F(DcsFolders, TwoInstallationsAndNoFolderGiven) {
-  std::filesystem::create_directories(path("DCS Beta"));
-  put("DCS Beta\\dcs_variant.txt", "openbeta");
-  put("Saved Games\\DCS.openbeta\\Logs\\dcs.log", "log");
-  eagle_beta_.set(REG_SZ, wide(at("DCS Beta")));
+  add_open_beta();
 
   ProgramResult install = run({L"install"});
   EXPECT_EQ(install.exit_code, 3);

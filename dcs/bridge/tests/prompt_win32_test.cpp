@@ -67,10 +67,17 @@ std::optional<std::string> photograph(Window dialog, std::string_view name) {
 
 class PromptedInstall : public bridge::testing::DcsFolders {
  protected:
-  // Starts `install --prompt` with its output on pipes.
-  void start() {
+  // No DCS installation is known, but Saved Games\DCS is a folder DCS wrote to.
+  void without_dcs() {
+    eagle_.remove();
+    put("Saved Games\\DCS\\Logs\\dcs.log", "log");
+  }
+  // Starts `install --prompt` with its output on pipes and waits for its first question; 0 when
+  // none came in time.
+  Window start() {
     bridge_.emplace(std::vector<bridge::OsString>{L"install", L"--prompt"}, std::vector<bridge::testing::EnvVar>{},
                     RunningBridge::Output::pipe);
+    return dialog(kQuestionTitle);
   }
   // The program's dialog titled `title`, once it shows; 0 when none came in time.
   Window dialog(const std::string& title) const {
@@ -111,11 +118,8 @@ class PromptedInstall : public bridge::testing::DcsFolders {
 };
 
 TEST_F(PromptedInstall, WithoutDcsTheUserBrowsesToTheFolderAndItIsInstalledThere) {
-  eagle_.remove();
-  put("Saved Games\\DCS\\Logs\\dcs.log", "log");
-  start();
-
-  const Window question = dialog(kQuestionTitle);
+  without_dcs();
+  const Window question = start();
   ASSERT_NE(question, 0u) << "no question; standard error: " << bridge_->err();
   const Shown asked = shown(question);
   EXPECT_EQ(asked.buttons, (std::map<int, std::string>{{kFirstButton, "Browse…"}, {kFirstButton + 1, "Skip for now"}}));
@@ -149,11 +153,8 @@ TEST_F(PromptedInstall, WithoutDcsTheUserBrowsesToTheFolderAndItIsInstalledThere
 }
 
 TEST_F(PromptedInstall, SkippingTheQuestionWritesNothing) {
-  eagle_.remove();
-  put("Saved Games\\DCS\\Logs\\dcs.log", "log");
-  start();
-
-  const Window question = dialog(kQuestionTitle);
+  without_dcs();
+  const Window question = start();
   ASSERT_NE(question, 0u) << "no question; standard error: " << bridge_->err();
   ASSERT_TRUE(ui_testing::press_button(question, kFirstButton + 1));
 
@@ -167,15 +168,11 @@ TEST_F(PromptedInstall, SkippingTheQuestionWritesNothing) {
 }
 
 TEST_F(PromptedInstall, WithTwoDcsFoldersTheUserPicksOneNewestLogFirst) {
-  std::filesystem::create_directories(path("DCS Beta"));
-  put("DCS Beta\\dcs_variant.txt", "openbeta");
-  put("Saved Games\\DCS.openbeta\\Logs\\dcs.log", "log");
-  eagle_beta_.set(REG_SZ, wide(at("DCS Beta")));
+  add_open_beta();
   put("Saved Games\\DCS\\Logs\\dcs.log", "log");
   make_old("Saved Games\\DCS\\Logs\\dcs.log");
-  start();
 
-  const Window question = dialog(kQuestionTitle);
+  const Window question = start();
   ASSERT_NE(question, 0u) << "no question; standard error: " << bridge_->err();
   const Shown asked = shown(question);
   // A command link shows its note on a second line.
