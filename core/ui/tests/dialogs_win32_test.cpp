@@ -13,7 +13,6 @@
 #include <future>
 #include <mutex>
 #include <ostream>
-#include <set>
 #include <thread>
 
 #include "core/base/src/win32.hpp"
@@ -200,28 +199,13 @@ TEST(DialogHostAsk, AnswersWhatWasPressed) {
   }
 }
 
-// Polls until two captures of the rectangle in a row are equal and not blank: the window is drawn.
-std::optional<ui_testing::Image> drawn(ui_testing::Rect rect) {
-  std::optional<ui_testing::Image> last;
-  std::optional<ui_testing::Image> steady;
-  ui_testing::wait_until([&] {
-    std::expected<ui_testing::Image, std::string> now = ui_testing::capture(rect);
-    if (!now) return false;
-    const std::set<std::uint32_t> colours(now->pixels.begin(), now->pixels.end());
-    if (last && last->pixels == now->pixels && colours.size() > 2) steady = std::move(*now);
-    else last = std::move(*now);
-    return steady.has_value();
-  });
-  return steady;
-}
-
 TEST(DialogHostAsk, ShowsTheTextsAndButtonIdsAndIsPhotographed) {
   DialogHost host;
   std::vector<ui_testing::Control> seen;
   std::expected<std::string, std::string> shot = std::unexpected("no dialog");
   Probe probe([&] {
     const Window dialog = wait_for_dialog("Tolvaro DCS Bridge");
-    if (dialog == 0 || !drawn(ui_testing::window_rect(dialog))) return false;
+    if (dialog == 0 || !ui_testing::wait_until_drawn(ui_testing::window_rect(dialog))) return false;
     seen = ui_testing::controls(dialog);
     shot = ui_testing::save_screenshot("question", ui_testing::window_rect(dialog));
     return ui_testing::press_button(dialog, 2000);

@@ -99,6 +99,9 @@ bool pick_menu_item(Window menu, int downs);
 Rect screen_rect();
 // The pixels of a screen rectangle, as the screen shows them now.
 std::expected<Image, std::string> capture(Rect rect);
+// Polls until two captures of `rect` in a row are equal and not blank (more than two colours):
+// the window there is drawn. That capture, or none at the deadline.
+std::optional<Image> wait_until_drawn(Rect rect, std::chrono::milliseconds deadline = kDeadline);
 // Captures `rect` and writes it as <TOLVARO_ARTIFACTS>\<name>.png; the file's path, or what failed.
 std::expected<std::string, std::string> save_screenshot(std::string_view name, Rect rect);
 

@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "core/base/src/win32.hpp"
@@ -183,6 +184,22 @@ std::expected<Image, std::string> capture(Rect rect) {
                 DIB_RGB_COLORS) != static_cast<int>(image.height))
     return std::unexpected("GetDIBits failed");
   return image;
+}
+
+std::optional<Image> wait_until_drawn(Rect rect, std::chrono::milliseconds deadline) {
+  std::optional<Image> last;
+  std::optional<Image> steady;
+  wait_until(
+      [&] {
+        std::expected<Image, std::string> now = capture(rect);
+        if (!now) return false;
+        const std::set<std::uint32_t> colours(now->pixels.begin(), now->pixels.end());
+        if (last && last->pixels == now->pixels && colours.size() > 2) steady = std::move(*now);
+        else last = std::move(*now);
+        return steady.has_value();
+      },
+      deadline);
+  return steady;
 }
 
 std::expected<std::string, std::string> save_screenshot(std::string_view name, Rect rect) {

@@ -25,10 +25,6 @@ class DialogPrompt final : public InstallPrompt {
 
 }  // namespace
 
-// The folder window and the task dialogs come with the UI toolkit's DialogHost, which this build
-// does not have yet.
-std::unique_ptr<InstallPrompt> make_install_prompt(const machine::Machine&) { return nullptr; }
-
 std::unique_ptr<InstallPrompt> make_dialog_prompt(const machine::Machine& machine,
                                                   std::unique_ptr<dialogs::Dialogs> dialogs, repair::Clock now) {
   return std::make_unique<DialogPrompt>(machine, std::move(dialogs), std::move(now));

@@ -25,13 +25,13 @@ class InstallPrompt {
   virtual bool dialog_failed() const = 0;
 };
 
-// The dialogs without an owner window, over `machine`; none when this build cannot show them.
+// The dialogs without an owner window, over `machine`, with the system's clock; none in the
+// native build, which has no dialogs.
 std::unique_ptr<InstallPrompt> make_install_prompt(const machine::Machine& machine);
 
 // The prompt over a dialog service, which it keeps: the repair flow's folder question and
 // consent, sharing one run's consent, so that a folder agreed to in the picker is not asked about
-// again; a dialog failed when a UI callback of this thread did. With a standalone DialogHost and
-// repair::utc_now this is what make_install_prompt gives where the dialogs exist.
+// again; a dialog failed when a UI callback of this thread did.
 std::unique_ptr<InstallPrompt> make_dialog_prompt(const machine::Machine& machine,
                                                   std::unique_ptr<dialogs::Dialogs> dialogs, repair::Clock now);
 

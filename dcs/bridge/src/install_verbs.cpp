@@ -115,9 +115,11 @@ int check_verb(const machine::Machine& m) {
 int install_verb(const machine::Machine& m, const InstallArgs& args, InstallPrompt* prompt) {
   if (!args.prompt) prompt = nullptr;
   if (args.prompt && !prompt) {
-    // Without the folder window a prompted run could only act as if the user had closed it.
+    // Without the folder window a prompted run could only act as if the user had closed it. The
+    // Windows program always brings the dialogs and the native one turns install away earlier, so
+    // only a caller without dialogs of its own meets this.
     base::log(base::Level::error,
-              "--prompt is not available in this build yet; leave it out, or name the folder with --saved-games");
+              "--prompt is not available in this build; leave it out, or name the folder with --saved-games");
     return 1;
   }
   const machine::KnownFolders& kf = *m.known_folders;

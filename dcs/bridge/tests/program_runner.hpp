@@ -28,12 +28,20 @@ ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<En
 OsString bridge_program_path();
 
 // The bridge program running beside the test, as run_bridge starts it, its standard error taken
-// as it comes. On Windows its standard output is left unset, so that the program attaches to the
-// console of its parent, this test, as it attaches to a console window; the test process gets a
-// console of its own first, which only the two of them share.
+// as it comes.
 class RunningBridge {
  public:
-  RunningBridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env = {});
+  // Where its standard output goes.
+  enum class Output {
+    // On Windows left unset, so that the program attaches to the console of its parent, this test,
+    // as it attaches to a console window; the test process gets a console of its own first, which
+    // only the two of them share. Natively a pipe, as below.
+    console,
+    // A pipe, read as it comes; finish() gives it.
+    pipe,
+  };
+  RunningBridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env = {},
+                Output out = Output::console);
   ~RunningBridge();  // a program still running is killed
   RunningBridge(const RunningBridge&) = delete;
   RunningBridge& operator=(const RunningBridge&) = delete;
@@ -45,6 +53,7 @@ class RunningBridge {
   // Ctrl+C: SIGINT natively; on Windows the console's Ctrl+C event.
   void ctrl_c();
   // Waits for the end, at most `limit`; past it the program is killed and the exit code is -1.
+  // Standard output is there when it went to a pipe.
   ProgramResult finish(std::chrono::milliseconds limit);
   // The system's id of the process.
   long process_id() const;

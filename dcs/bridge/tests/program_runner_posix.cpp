@@ -102,7 +102,8 @@ struct RunningBridge::Process {
   std::thread out_reader, err_reader;
 };
 
-RunningBridge::RunningBridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env)
+// Standard output is a pipe whatever `out` says: there is no console to share.
+RunningBridge::RunningBridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env, Output)
     : process_(std::make_unique<Process>()) {
   const Started started = start(args, env);
   Process& p = *process_;

@@ -88,6 +88,44 @@ std::wstring environment_block(const std::vector<EnvVar>& env) {
   return block;
 }
 
+struct Started {
+  Handle process;
+  DWORD id = 0;
+  Handle out;  // reading ends of the pipes; `out` none when standard output was left unset
+  Handle err;
+};
+
+// Starts the program with standard error, and standard output when `out_pipe`, on pipes.
+Started start(const std::vector<OsString>& args, const std::vector<EnvVar>& env, bool out_pipe) {
+  const std::wstring path = bridge_program_path();
+  std::wstring line = command_line(path, args);
+  std::wstring block = environment_block(env);
+
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  Started started;
+  Handle out_write, err_write;
+  if ((out_pipe && !CreatePipe(started.out.out(), out_write.out(), &inherit, 0)) ||
+      !CreatePipe(started.err.out(), err_write.out(), &inherit, 0))
+    throw std::runtime_error("CreatePipe");
+  if (out_pipe) SetHandleInformation(started.out.get(), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(started.err.get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = out_write.get();  // null: the program attaches to its parent's console
+  startup.hStdError = err_write.get();
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+                      nullptr, &startup, &info))
+    throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
+  CloseHandle(info.hThread);
+  started.process.reset(info.hProcess);
+  started.id = info.dwProcessId;
+  return started;
+}
+
 // Catches the console events meant for the program, so that they never end the test.
 BOOL WINAPI keep_running(DWORD) { return TRUE; }
 
@@ -113,39 +151,14 @@ OsString bridge_program_path() {
 }
 
 ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env) {
-  const std::wstring path = bridge_program_path();
-  std::wstring line = command_line(path, args);
-  std::wstring block = environment_block(env);
-
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  Handle out_read, out_write, err_read, err_write;
-  if (!CreatePipe(out_read.out(), out_write.out(), &inherit, 0) ||
-      !CreatePipe(err_read.out(), err_write.out(), &inherit, 0))
-    throw std::runtime_error("CreatePipe");
-  SetHandleInformation(out_read.get(), HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(err_read.get(), HANDLE_FLAG_INHERIT, 0);
-
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nullptr;
-  startup.hStdOutput = out_write.get();
-  startup.hStdError = err_write.get();
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
-                      nullptr, &startup, &process))
-    throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
-  Handle process_handle(process.hProcess), thread_handle(process.hThread);
-  out_write.reset();
-  err_write.reset();
-
+  Started started = start(args, env, true);
   ProgramResult result;
-  std::thread err_reader([&] { read_all(err_read.get(), result.err); });
-  read_all(out_read.get(), result.out);
+  std::thread err_reader([&] { read_all(started.err.get(), result.err); });
+  read_all(started.out.get(), result.out);
   err_reader.join();
-  WaitForSingleObject(process.hProcess, 60000);
+  WaitForSingleObject(started.process.get(), 60000);
   DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
+  GetExitCodeProcess(started.process.get(), &code);
   result.exit_code = static_cast<int>(code);
   return result;
 }
@@ -157,40 +170,28 @@ struct RunningBridge::Process {
   int exit_code = -1;
   mutable std::mutex mutex;
   std::condition_variable changed;
-  std::string err;
+  std::string out, err;
   bool err_ended = false;
-  std::thread err_reader;
+  std::thread out_reader, err_reader;
 };
 
-RunningBridge::RunningBridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env)
+RunningBridge::RunningBridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env, Output out)
     : process_(std::make_unique<Process>()) {
-  own_console();
-  const std::wstring path = bridge_program_path();
-  std::wstring line = command_line(path, args);
-  std::wstring block = environment_block(env);
-
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  Handle err_read, err_write;
-  if (!CreatePipe(err_read.out(), err_write.out(), &inherit, 0)) throw std::runtime_error("CreatePipe");
-  SetHandleInformation(err_read.get(), HANDLE_FLAG_INHERIT, 0);
-
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nullptr;
-  startup.hStdOutput = nullptr;  // so that the program attaches to this console
-  startup.hStdError = err_write.get();
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
-                      nullptr, &startup, &info))
-    throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
-  CloseHandle(info.hThread);
-  process_->process.reset(info.hProcess);
-  process_->id = info.dwProcessId;
-  err_write.reset();
-
+  const bool out_pipe = out == Output::pipe;
+  if (!out_pipe) own_console();
+  Started started = start(args, env, out_pipe);
   Process& p = *process_;
-  p.err_reader = std::thread([&p, pipe = std::make_shared<Handle>(std::move(err_read))] {
+  p.process = std::move(started.process);
+  p.id = started.id;
+  if (out_pipe) {
+    p.out_reader = std::thread([&p, pipe = std::make_shared<Handle>(std::move(started.out))] {
+      std::string out;
+      read_all(pipe->get(), out);
+      std::lock_guard lock(p.mutex);
+      p.out = std::move(out);
+    });
+  }
+  p.err_reader = std::thread([&p, pipe = std::make_shared<Handle>(std::move(started.err))] {
     char buffer[4096];
     DWORD read = 0;
     while (ReadFile(pipe->get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
@@ -237,10 +238,11 @@ ProgramResult RunningBridge::finish(std::chrono::milliseconds limit) {
       p.exit_code = -1;
     }
     p.ended = true;
+    if (p.out_reader.joinable()) p.out_reader.join();
     p.err_reader.join();
   }
   std::lock_guard lock(p.mutex);
-  return {p.exit_code, "", p.err};
+  return {p.exit_code, p.out, p.err};
 }
 
 }  // namespace bridge::testing

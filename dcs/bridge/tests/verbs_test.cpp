@@ -493,12 +493,12 @@ TEST_F(Verbs, OtherFailuresExitWith1AndKeepTheStepsReported) {
 
 // install --prompt
 
-TEST_F(Verbs, PromptWithoutDialogsInThisBuildFailsBeforeAnything) {
+TEST_F(Verbs, PromptWithoutDialogsFailsBeforeAnything) {
   add_second_installation();
   fake_.clear_calls();
   EXPECT_EQ(install(prompted(), nullptr), 1);
   EXPECT_THAT(out(), IsEmpty());
-  EXPECT_THAT(logged(), ElementsAre("error --prompt is not available in this build yet; leave it out, or "
+  EXPECT_THAT(logged(), ElementsAre("error --prompt is not available in this build; leave it out, or "
                                     "name the folder with --saved-games"));
   EXPECT_FALSE(wrote_anything());
 }
