@@ -1,7 +1,7 @@
 #pragma once
 
 // The Win32 vocabulary of the whole tree: owners of what the system hands out (kernel handles,
-// find handles, registry keys, icons, menus, GDI objects, device contexts, windows, COM pointers,
+// find handles, registry keys, icons, menus, GDI objects, device contexts, windows, hooks, COM pointers,
 // memory the system allocates) and the casts between the tree's UTF-16 strings and the system's
 // wide characters. Included by *_win32.cpp files only; the text of a system error code is
 // base::os_error (os_error.hpp).
@@ -135,6 +135,14 @@ struct Window {
   static void close(HWND w) noexcept { DestroyWindow(w); }
 };
 
+// A hook procedure set with SetWindowsHookExW.
+struct Hook {
+  using Value = HHOOK;
+  static HHOOK invalid() noexcept { return nullptr; }
+  static bool valid(HHOOK h) noexcept { return h != nullptr; }
+  static void close(HHOOK h) noexcept { UnhookWindowsHookEx(h); }
+};
+
 // Text that a call allocated with LocalAlloc (FormatMessageW with FORMAT_MESSAGE_ALLOCATE_BUFFER).
 struct LocalText {
   using Value = wchar_t*;
@@ -161,6 +169,7 @@ using MenuHandle = Owned<traits::Menu>;
 using GdiObject = Owned<traits::GdiObject>;
 using DeviceContext = Owned<traits::DeviceContext>;
 using WindowHandle = Owned<traits::Window>;
+using HookHandle = Owned<traits::Hook>;
 using LocalText = Owned<traits::LocalText>;
 using CoTaskText = Owned<traits::CoTaskText>;
 

@@ -95,6 +95,40 @@ Window wait_for_popup_menu(std::chrono::milliseconds deadline = kDeadline);
 // selects the first item; the menu skips separators), then Enter.
 bool pick_menu_item(Window menu, int downs);
 
+// ---- What only the owner of a window can read, read from inside its process (probe_protocol.hpp) ----
+
+// One item of a popup menu.
+struct MenuEntry {
+  std::string text;
+  int command = 0;  // the item's command id (0 for a separator)
+  bool separator = false;
+  bool enabled = true;  // can be picked (never a separator)
+  bool checked = false;
+  bool is_default = false;
+  Rect rect;  // on the screen
+};
+// The items of an open popup menu (class "#32768") of any process, in order; none when it could
+// not be read (the menu closed meanwhile).
+std::optional<std::vector<MenuEntry>> read_menu(Window menu);
+
+// An icon that the taskbar's notification area shows, as the shell's tooltip holds it: the icon's
+// place on the screen and its tooltip text.
+struct TrayIcon {
+  Rect rect;
+  std::string tooltip;
+};
+std::vector<TrayIcon> tray_icons();
+// The texts of the balloons the shell shows now.
+std::vector<std::string> balloons();
+
+// ---- The mouse, as a person uses it ----
+
+enum class MouseButton { left, right };
+// Moves the pointer to (x, y), waits until it stays there, and clicks (SendInput).
+bool click(int x, int y, MouseButton button = MouseButton::left);
+// Clicks the centre of `rect`.
+bool click(Rect rect, MouseButton button = MouseButton::left);
+
 // The whole screen (the Wine desktop).
 Rect screen_rect();
 // The pixels of a screen rectangle, as the screen shows them now.

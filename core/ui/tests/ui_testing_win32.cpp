@@ -1,10 +1,15 @@
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <thread>
 
 #include "core/base/src/win32.hpp"
+
+#include <commctrl.h>
+
 #include "core/ui/src/wide.hpp"
+#include "core/ui/tests/probe_protocol.hpp"
 #include "core/ui/tests/ui_testing.hpp"
 
 namespace ui_testing {
@@ -54,6 +59,97 @@ BOOL CALLBACK collect(HWND window, LPARAM into) {
   reinterpret_cast<std::vector<HWND>*>(into)->push_back(window);
   return TRUE;
 }
+
+std::string utf8(const std::wstring& text) { return wide::from_wide(reinterpret_cast<const char16_t*>(text.c_str())); }
+
+Rect parse_rect(const std::wstring& text) {
+  Rect r;
+  swscanf(text.c_str(), L"%d,%d,%d,%d", &r.left, &r.top, &r.right, &r.bottom);
+  return r;
+}
+
+// The probe's hook DLL, loaded once into this process; the system loads it into every process
+// whose thread the hook is set on. Its path on the build machine, seen through Wine's drive Z:.
+HMODULE probe_hook_module() {
+  static HMODULE module = [] {
+    std::u16string path = u"Z:" + wide::to_wide(TOLVARO_PROBE_HOOK);
+    std::replace(path.begin(), path.end(), u'/', u'\\');
+    return LoadLibraryW(win32::wz(path));
+  }();
+  return module;
+}
+
+// A message-only window on the calling thread that keeps the text of the WM_COPYDATA it gets.
+class ReplyWindow {
+ public:
+  ReplyWindow() {
+    static const ATOM window_class = [] {
+      WNDCLASSEXW c{};
+      c.cbSize = sizeof c;
+      c.lpfnWndProc = &procedure;
+      c.hInstance = GetModuleHandleW(nullptr);
+      c.lpszClassName = L"TolvaroProbeReply";
+      return RegisterClassExW(&c);
+    }();
+    window_.reset(CreateWindowExW(0, MAKEINTATOM(window_class), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr));
+    SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  HWND get() const { return window_.get(); }
+  const std::optional<std::wstring>& reply() const { return reply_; }
+
+ private:
+  static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* self = reinterpret_cast<ReplyWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_COPYDATA && self != nullptr) {
+      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+      const std::size_t units = data->cbData / sizeof(wchar_t);
+      const auto* text = static_cast<const wchar_t*>(data->lpData);
+      self->reply_ = std::wstring(text, units > 0 ? units - 1 : 0);
+      return TRUE;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+  }
+  win32::WindowHandle window_;
+  std::optional<std::wstring> reply_;
+};
+
+// Asks `window`, from inside its own process, for what `kind` names; the reply's lines, or none.
+std::optional<std::vector<std::vector<std::wstring>>> ask_owner(HWND window, probe::Kind kind) {
+  static const UINT request = RegisterWindowMessageW(probe::kRequestMessage);
+  HMODULE module = probe_hook_module();
+  if (module == nullptr) return std::nullopt;
+  // Through a plain pointer: GetProcAddress hands out every function as the same type.
+  auto procedure = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module, "probe_hook")));
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  if (procedure == nullptr || thread == 0) return std::nullopt;
+  win32::HookHandle hook(SetWindowsHookExW(WH_CALLWNDPROC, procedure, module, thread));
+  if (!hook) return std::nullopt;
+  ReplyWindow reply;
+  DWORD_PTR ignored = 0;
+  // The hook's answer is sent to the reply window while this thread waits here.
+  if (SendMessageTimeoutW(window, request, reinterpret_cast<WPARAM>(reply.get()), kind, SMTO_ABORTIFHUNG,
+                          kSendTimeoutMs, &ignored) == 0 ||
+      !reply.reply())
+    return std::nullopt;
+  return probe::split_reply(*reply.reply());
+}
+
+// The shell's tooltip windows (the taskbar's process): icon tooltips and balloons.
+std::vector<HWND> shell_tooltips() {
+  DWORD shell = 0;
+  if (HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr)) GetWindowThreadProcessId(taskbar, &shell);
+  std::vector<HWND> found;
+  if (shell == 0) return found;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, TOOLTIPS_CLASSW, nullptr)) != nullptr;) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(w, &process);
+    if (process == shell) found.push_back(w);
+  }
+  return found;
+}
+
+bool is_balloon(HWND tooltip) { return (GetWindowLongW(tooltip, GWL_STYLE) & TTS_BALLOON) != 0; }
 
 }  // namespace
 
@@ -152,6 +248,72 @@ bool pick_menu_item(Window menu, int downs) {
   for (int i = 0; i < downs; ++i)
     if (PostMessageW(hwnd(menu), WM_KEYDOWN, VK_DOWN, 0) == 0) return false;
   return PostMessageW(hwnd(menu), WM_KEYDOWN, VK_RETURN, 0) != 0;
+}
+
+std::optional<std::vector<MenuEntry>> read_menu(Window menu) {
+  const auto lines = ask_owner(hwnd(menu), probe::kMenuItems);
+  if (!lines || lines->empty()) return std::nullopt;
+  std::vector<MenuEntry> entries;
+  for (const std::vector<std::wstring>& f : *lines) {
+    if (f.size() != 5) return std::nullopt;
+    const unsigned type = static_cast<unsigned>(std::stoul(f[1]));
+    const unsigned state = static_cast<unsigned>(std::stoul(f[2]));
+    MenuEntry e;
+    e.command = std::stoi(f[0]);
+    e.separator = (type & MFT_SEPARATOR) != 0;
+    e.enabled = !e.separator && (state & MFS_DISABLED) == 0;
+    e.checked = (state & MFS_CHECKED) != 0;
+    e.is_default = (state & MFS_DEFAULT) != 0;
+    e.rect = parse_rect(f[3]);
+    e.text = utf8(f[4]);
+    entries.push_back(std::move(e));
+  }
+  return entries;
+}
+
+std::vector<TrayIcon> tray_icons() {
+  std::vector<TrayIcon> icons;
+  for (HWND tooltip : shell_tooltips()) {
+    if (is_balloon(tooltip)) continue;
+    if (const auto lines = ask_owner(tooltip, probe::kTools))
+      for (const std::vector<std::wstring>& f : *lines)
+        // The tool of a removed icon stays, with an empty rectangle.
+        if (f.size() == 2 && parse_rect(f[0]).width() > 0) icons.push_back({parse_rect(f[0]), utf8(f[1])});
+  }
+  return icons;
+}
+
+std::vector<std::string> balloons() {
+  std::vector<std::string> texts;
+  for (HWND tooltip : shell_tooltips()) {
+    if (!is_balloon(tooltip) || !IsWindowVisible(tooltip)) continue;
+    if (const auto lines = ask_owner(tooltip, probe::kTools))
+      for (const std::vector<std::wstring>& f : *lines)
+        if (f.size() == 2 && !f[1].empty()) texts.push_back(utf8(f[1]));
+  }
+  return texts;
+}
+
+bool click(int x, int y, MouseButton button) {
+  // A window mapped under the resting pointer may still move it back: wait until it stays put.
+  const bool placed = wait_until(
+      [&] {
+        SetCursorPos(x, y);
+        Sleep(30);
+        POINT at{};
+        return GetCursorPos(&at) && at.x == x && at.y == y;
+      },
+      std::chrono::seconds(5));
+  if (!placed) return false;
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_MOUSE;
+  input[0].mi.dwFlags = button == MouseButton::left ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_RIGHTDOWN;
+  input[1].mi.dwFlags = button == MouseButton::left ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_RIGHTUP;
+  return SendInput(2, input, sizeof(INPUT)) == 2;
+}
+
+bool click(Rect rect, MouseButton button) {
+  return click(rect.left + rect.width() / 2, rect.top + rect.height() / 2, button);
 }
 
 Rect screen_rect() {
