@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,6 +82,18 @@ std::vector<Control> controls(Window dialog);
 // The first visible control of `dialog` with that id, if any.
 std::optional<Control> control(Window dialog, int id);
 
+// What a task dialog shows: its command links and buttons by id (a command link's note on a second
+// line of its text), and the texts of its visible controls in window order.
+struct DialogView {
+  std::map<int, std::string> buttons;
+  std::vector<std::string> texts;
+  bool says(std::string_view text) const;
+};
+// The ids a task dialog gives its command links and its buttons.
+inline constexpr int kFirstCommandLink = 1000;
+inline constexpr int kFirstButton = 2000;
+DialogView read_dialog(Window dialog);
+
 // Presses the button `id` of a dialog as a click does: posts WM_COMMAND (BN_CLICKED) with the
 // button's window, which a task dialog handles as TDM_CLICK_BUTTON. False when it has no such button.
 bool press_button(Window dialog, int id);
@@ -118,8 +131,12 @@ struct TrayIcon {
   std::string tooltip;
 };
 std::vector<TrayIcon> tray_icons();
-// The texts of the balloons the shell shows now.
-std::vector<std::string> balloons();
+// A balloon the shell shows now: its window and text.
+struct Balloon {
+  Window window = 0;
+  std::string text;
+};
+std::vector<Balloon> balloons();
 
 // ---- The mouse, as a person uses it ----
 
@@ -138,5 +155,7 @@ std::expected<Image, std::string> capture(Rect rect);
 std::optional<Image> wait_until_drawn(Rect rect, std::chrono::milliseconds deadline = kDeadline);
 // Captures `rect` and writes it as <TOLVARO_ARTIFACTS>\<name>.png; the file's path, or what failed.
 std::expected<std::string, std::string> save_screenshot(std::string_view name, Rect rect);
+// Waits until `window` is drawn, then saves a screenshot of it; what failed, if anything.
+std::optional<std::string> photograph(Window window, std::string_view name);
 
 }  // namespace ui_testing

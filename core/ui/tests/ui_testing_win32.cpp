@@ -218,6 +218,18 @@ std::optional<Control> control(Window dialog, int id) {
   return std::nullopt;
 }
 
+bool DialogView::says(std::string_view text) const { return std::ranges::find(texts, text) != texts.end(); }
+
+DialogView read_dialog(Window dialog) {
+  DialogView view;
+  for (const Control& c : controls(dialog)) {
+    if (!c.visible) continue;
+    view.texts.push_back(c.text);
+    if (c.id >= kFirstCommandLink) view.buttons[c.id] = c.text;
+  }
+  return view;
+}
+
 bool press_button(Window dialog, int id) {
   const std::optional<Control> button = control(dialog, id);
   return button && PostMessageW(hwnd(dialog), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
@@ -283,15 +295,15 @@ std::vector<TrayIcon> tray_icons() {
   return icons;
 }
 
-std::vector<std::string> balloons() {
-  std::vector<std::string> texts;
+std::vector<Balloon> balloons() {
+  std::vector<Balloon> shown;
   for (HWND tooltip : shell_tooltips()) {
     if (!is_balloon(tooltip) || !IsWindowVisible(tooltip)) continue;
     if (const auto lines = ask_owner(tooltip, probe::kTools))
       for (const std::vector<std::wstring>& f : *lines)
-        if (f.size() == 2 && !f[1].empty()) texts.push_back(utf8(f[1]));
+        if (f.size() == 2 && !f[1].empty()) shown.push_back({number(tooltip), utf8(f[1])});
   }
-  return texts;
+  return shown;
 }
 
 bool click(int x, int y, MouseButton button) {
@@ -376,6 +388,14 @@ std::expected<std::string, std::string> save_screenshot(std::string_view name, R
   file.close();
   if (!file) return std::unexpected("cannot write " + path);
   return path;
+}
+
+std::optional<std::string> photograph(Window window, std::string_view name) {
+  const Rect rect = window_rect(window);
+  if (!wait_until_drawn(rect)) return "the window was never drawn";
+  std::expected<std::string, std::string> saved = save_screenshot(name, rect);
+  if (!saved) return saved.error();
+  return std::nullopt;
 }
 
 }  // namespace ui_testing

@@ -174,7 +174,8 @@ TEST(UiHarness, FindsATrayIconByItsTooltipAndReadsItsBalloon) {
   wcscpy(data.szInfo, L"A balloon\tof the harness");
   ASSERT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &data));
   EXPECT_TRUE(ui_testing::wait_until([] {
-    return std::ranges::count(ui_testing::balloons(), std::string("A balloon\tof the harness")) == 1;
+    return std::ranges::count(ui_testing::balloons(), std::string("A balloon\tof the harness"),
+                              &ui_testing::Balloon::text) == 1;
   }));
 
   ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));

@@ -110,6 +110,13 @@ class DcsFolders : public ::testing::Test {
     std::ofstream(p, std::ios::binary | std::ios::trunc)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
+  // Sets the modification time of a file.
+  void set_modified_time(std::string_view relative, FILETIME time) const {
+    win32::Handle handle(
+        CreateFileW(path(relative).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(handle.valid()) << at(relative);
+    ASSERT_TRUE(SetFileTime(handle.get(), nullptr, nullptr, &time));
+  }
   std::optional<std::string> file(std::string_view relative) const {
     std::ifstream in(path(relative), std::ios::binary);
     if (!in) return std::nullopt;

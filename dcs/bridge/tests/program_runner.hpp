@@ -19,7 +19,8 @@ struct ProgramResult {
 
 using EnvVar = std::pair<std::string, OsString>;
 
-// Runs the bridge program built beside this test with `args`, standard output and error on pipes,
+// Runs the bridge program built beside this test (on Windows, the one TOLVARO_BRIDGE_PROGRAM names
+// if it is set) with `args`, standard output and error on pipes,
 // in this process's environment without any of the bridge's own variables (TOLVARO_DCS_* and
 // BRIDGE_ALLOWED_ORIGINS), plus `env`.
 ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env = {});

@@ -144,6 +144,8 @@ void own_console() {
 }  // namespace
 
 OsString bridge_program_path() {
+  // Another build of the program, such as the release a pilot downloads.
+  if (const wchar_t* other = _wgetenv(L"TOLVARO_BRIDGE_PROGRAM"); other != nullptr && *other != L'\0') return other;
   wchar_t path[4096];
   DWORD length = GetModuleFileNameW(nullptr, path, 4096);
   std::wstring own(path, length);

@@ -30,40 +30,16 @@ using bridge::testing::RunningBridge;
 using bridge::testing::wide;
 using ui_testing::Window;
 
-// The ids of a task dialog's command links and buttons, and of Wine's folder window's name box.
-constexpr int kFirstLink = 1000;
-constexpr int kFirstButton = 2000;
+// The id of Wine's folder window's name box.
 constexpr int kPickerNameBox = 1152;
+constexpr int kFirstLink = ui_testing::kFirstCommandLink;
+constexpr int kFirstButton = ui_testing::kFirstButton;
 
 const std::string kQuestionTitle = "Tolvaro DCS Bridge";
 const std::string kPickerTitle = "Pick the DCS folder under Saved Games";
 
-// What a dialog shows: its buttons and command links by id, and the texts of its visible controls.
-struct Shown {
-  std::map<int, std::string> buttons;
-  std::vector<std::string> texts;
-
-  bool says(const std::string& text) const { return std::ranges::find(texts, text) != texts.end(); }
-};
-
-Shown shown(Window dialog) {
-  Shown s;
-  for (const ui_testing::Control& c : ui_testing::controls(dialog)) {
-    if (!c.visible) continue;
-    s.texts.push_back(c.text);
-    if (c.id >= kFirstLink) s.buttons[c.id] = c.text;
-  }
-  return s;
-}
-
-// Saves a screenshot of `dialog` once it is drawn; what failed, if anything.
-std::optional<std::string> photograph(Window dialog, std::string_view name) {
-  const ui_testing::Rect rect = ui_testing::window_rect(dialog);
-  if (!ui_testing::wait_until_drawn(rect)) return "the dialog was never drawn";
-  std::expected<std::string, std::string> saved = ui_testing::save_screenshot(name, rect);
-  if (!saved) return saved.error();
-  return std::nullopt;
-}
+using ui_testing::photograph;
+ui_testing::DialogView shown(Window dialog) { return ui_testing::read_dialog(dialog); }
 
 class PromptedInstall : public bridge::testing::DcsFolders {
  protected:
@@ -108,10 +84,7 @@ class PromptedInstall : public bridge::testing::DcsFolders {
     const SYSTEMTIME march{2021, 3, 0, 15, 12, 0, 0, 0};
     FILETIME time{};
     ASSERT_TRUE(SystemTimeToFileTime(&march, &time));
-    win32::Handle file(
-        CreateFileW(path(relative).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(file.valid());
-    ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &time));
+    set_modified_time(relative, time);
   }
 
   std::optional<RunningBridge> bridge_;
@@ -121,7 +94,7 @@ TEST_F(PromptedInstall, WithoutDcsTheUserBrowsesToTheFolderAndItIsInstalledThere
   without_dcs();
   const Window question = start();
   ASSERT_NE(question, 0u) << "no question; standard error: " << bridge_->err();
-  const Shown asked = shown(question);
+  const ui_testing::DialogView asked = shown(question);
   EXPECT_EQ(asked.buttons, (std::map<int, std::string>{{kFirstButton, "Browse…"}, {kFirstButton + 1, "Skip for now"}}));
   EXPECT_TRUE(asked.says("Where does DCS keep its Saved Games folder?"));
   EXPECT_TRUE(asked.says("Tolvaro couldn't find DCS on this PC. Pick the folder DCS uses under Saved Games, "
@@ -174,7 +147,7 @@ TEST_F(PromptedInstall, WithTwoDcsFoldersTheUserPicksOneNewestLogFirst) {
 
   const Window question = start();
   ASSERT_NE(question, 0u) << "no question; standard error: " << bridge_->err();
-  const Shown asked = shown(question);
+  const ui_testing::DialogView asked = shown(question);
   // A command link shows its note on a second line.
   EXPECT_EQ(asked.buttons, (std::map<int, std::string>{
                                {kFirstLink, "Saved Games\\DCS.openbeta\nDCS log written today"},
