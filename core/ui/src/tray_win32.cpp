@@ -34,7 +34,8 @@ static_assert(WM_TRAY_ICON == WM_APP + 1 && WM_DIALOG_BEHIND == WM_APP + 4);
 
 constexpr UINT kIconId = 1;
 
-base::OsError last_error() { return base::os_error(GetLastError()); }
+// What failed, as the HRESULT of the thread's last error.
+base::OsError last_error() { return base::hresult_error(GetLastError()); }
 
 template <std::size_t N>
 void copy_field(wchar_t (&to)[N], const std::array<char16_t, N>& from) {

@@ -190,6 +190,25 @@ TEST(TrayRun, AFaultInTheHandlerClosesTheProgramCleanly) {
   EXPECT_EQ(window_of(t.class_name), nullptr);
 }
 
+TEST(TrayRun, AClassThatCannotBeRegisteredFailsWithTheSystemErrorAsAnHresult) {
+  TrayRun t;
+  // The class is this module's already, so registering it again is refused.
+  const std::u16string name = wide::to_wide(t.class_name);
+  WNDCLASSEXW taken{};
+  taken.cbSize = sizeof taken;
+  taken.lpfnWndProc = &DefWindowProcW;
+  taken.hInstance = GetModuleHandleW(nullptr);
+  taken.lpszClassName = win32::wz(name);
+  ASSERT_NE(RegisterClassExW(&taken), 0);
+  auto result = t.run([](Events) {});
+  UnregisterClassW(win32::wz(name), GetModuleHandleW(nullptr));
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind, tray::UiError::Kind::RegisterWindow);
+  EXPECT_EQ(result.error().error.code, static_cast<std::uint32_t>(HRESULT_FROM_WIN32(ERROR_CLASS_ALREADY_EXISTS)));
+  EXPECT_EQ(result.error().text(), "cannot register the window: " + base::os_error(ERROR_CLASS_ALREADY_EXISTS).text);
+  EXPECT_TRUE(t.journal.entries().empty()) << "no handler call";
+}
+
 TEST(TrayRun, TheIconIsAddedAndAddedAgainWhenTheTaskbarComesBack) {
   TrayRun t;
   t.react = [](TrayUi& ui, const TrayEvent<std::string>& event) {
