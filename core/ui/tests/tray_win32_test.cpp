@@ -290,6 +290,50 @@ TEST(TrayRun, AMenuOpenedThroughTheIconReturnsThePickedItem) {
                                       "MenuOpening", "Posted(after)"}));
 }
 
+TEST(TrayRun, TheMenuHoldsTheItemsWithTheirStatesAndTheLastOfTwoDefaults) {
+  TrayRun t;
+  t.react = [](TrayUi& ui, const TrayEvent<std::string>& event) {
+    if (!std::holds_alternative<tray::Started>(event)) return;
+    ui.set_content({"Waiting for DCS",
+                    {tray::Item{"Open Tolvaro", tray::MenuItemId{1}, true, false, true}, tray::Separator{},
+                     tray::Item{"Start with Windows", tray::MenuItemId{2}, true, true, false},
+                     tray::Item{"Bridge 0.5.0", tray::MenuItemId{0}, false, false, false},
+                     tray::Item{"Quit", tray::MenuItemId{65534}, true, false, true}},
+                    false});
+  };
+  struct Shown {
+    int count = -1;
+    UINT default_command = 0;
+    std::vector<UINT> states;  // MF_CHECKED, MF_GRAYED, MF_SEPARATOR of each, by position
+    std::vector<UINT> commands;
+  } shown;
+  auto result = t.run([&](Events events) {
+    ASSERT_TRUE(t.journal.wait_for("TrayReady"));
+    PostMessageW(window_of(t.class_name), ui_thread::WM_TRAY_ICON, MAKEWPARAM(900, 700), WM_CONTEXTMENU);
+    const ui_testing::Window popup = ui_testing::wait_for_popup_menu();
+    ASSERT_NE(popup, 0u);
+    // The menu is read while it is open: its window hands out the menu itself.
+    auto menu = reinterpret_cast<HMENU>(SendMessageW(reinterpret_cast<HWND>(popup), MN_GETHMENU, 0, 0));
+    ASSERT_NE(menu, nullptr);
+    shown.count = GetMenuItemCount(menu);
+    shown.default_command = GetMenuDefaultItem(menu, FALSE, 0);
+    for (int i = 0; i < shown.count; ++i) {
+      const UINT state = GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
+      // A separator may be reported greyed as well; it is a separator all the same.
+      shown.states.push_back(state & MF_SEPARATOR ? MF_SEPARATOR : state & (MF_CHECKED | MF_GRAYED));
+      shown.commands.push_back(GetMenuItemID(menu, i));
+    }
+    PostMessageW(reinterpret_cast<HWND>(popup), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_TRUE(ui_testing::wait_for_window_gone(popup));
+    events.quit();
+  });
+  ASSERT_TRUE(result.has_value()) << result.error().text();
+  EXPECT_EQ(shown.count, 5);
+  EXPECT_EQ(shown.default_command, 65535u) << "both defaults were set; the later one wins";
+  EXPECT_EQ(shown.states, (std::vector<UINT>{0, MF_SEPARATOR, MF_CHECKED, MF_GRAYED, 0}));
+  EXPECT_EQ(shown.commands, (std::vector<UINT>{2, 0, 3, 1, 65535}));
+}
+
 TEST(TrayRun, QuittingWhileAQuestionIsOpenAnswersClosed) {
   TrayRun t;
   std::optional<dialogs::DialogAnswer> answer;
