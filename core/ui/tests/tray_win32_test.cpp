@@ -456,7 +456,7 @@ class Child {
     PROCESS_INFORMATION info{};
     if (CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
       process_.reset(info.hProcess);
-      CloseHandle(info.hThread);
+      const win32::Handle thread(info.hThread);  // only the process is watched
       id_ = info.dwProcessId;
     }
   }
