@@ -105,6 +105,13 @@ std::string encode_utf8(std::u32string_view text) {
   return out;
 }
 
+Utf16Units encode_utf16(char32_t value) {
+  if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) value = kReplacement;
+  if (value < 0x10000) return {{static_cast<char16_t>(value), 0}, 1};
+  value -= 0x10000;
+  return {{static_cast<char16_t>(0xD800 + (value >> 10)), static_cast<char16_t>(0xDC00 + (value & 0x3FF))}, 2};
+}
+
 bool is_valid_utf16(std::u16string_view units) {
   for (std::size_t i = 0; i < units.size(); ++i) {
     if (is_high_surrogate(units[i]) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
@@ -135,14 +142,7 @@ std::string utf16_to_utf8(std::u16string_view units) {
 std::u16string utf8_to_utf16(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
-  for_each_decoded(bytes, [&](const Decoded& d, std::string_view) {
-    if (d.value < 0x10000) {
-      out.push_back(static_cast<char16_t>(d.value));
-    } else {
-      out.push_back(static_cast<char16_t>(0xD800 + ((d.value - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((d.value - 0x10000) & 0x3FF)));
-    }
-  });
+  for_each_decoded(bytes, [&](const Decoded& d, std::string_view) { out.append(encode_utf16(d.value).view()); });
   return out;
 }
 

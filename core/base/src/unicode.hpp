@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -37,6 +38,15 @@ std::string utf8_lossy(std::string_view bytes);
 // UTF-8 bytes to scalar values (ill-formed parts replaced) and back.
 std::u32string decode_utf8(std::string_view bytes);
 std::string encode_utf8(std::u32string_view text);
+
+// One scalar value in UTF-16: one unit, or a surrogate pair past U+FFFF. A surrogate or a value past
+// U+10FFFF goes in as U+FFFD.
+struct Utf16Units {
+  std::array<char16_t, 2> units;
+  std::size_t length;  // 1 or 2
+  std::u16string_view view() const { return {units.data(), length}; }
+};
+Utf16Units encode_utf16(char32_t value);
 
 // True when every surrogate is part of a pair.
 bool is_valid_utf16(std::u16string_view units);

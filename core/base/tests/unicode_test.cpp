@@ -120,6 +120,25 @@ TEST(Utf8ToUtf16, RoundTripsAndMakesSurrogatePairs) {
   EXPECT_EQ(utf8_to_utf16("a\xFF"), u"a\uFFFD");
 }
 
+TEST(EncodeUtf16, OneUnitOrASurrogatePairAndReplacementsForWhatIsNoScalarValue) {
+  struct Case {
+    char32_t value;
+    std::u16string units;
+  };
+  const Case cases[] = {
+      {0x0000, std::u16string(1, u'\0')},
+      {0x00E9, u"\u00E9"},
+      {0xFFFF, std::u16string{0xFFFF}},
+      {0x10000, std::u16string{0xD800, 0xDC00}},
+      {0x1F6E9, std::u16string{0xD83D, 0xDEE9}},
+      {0x10FFFF, std::u16string{0xDBFF, 0xDFFF}},
+      {0xD800, u"\uFFFD"},  // a surrogate on its own is no scalar value
+      {0xDFFF, u"\uFFFD"},
+      {0x110000, u"\uFFFD"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(encode_utf16(c.value).view(), c.units) << std::hex << unsigned{c.value};
+}
+
 TEST(WhiteSpace, FollowsTheUnicodeProperty) {
   for (char32_t c : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x200A, 0x2028,
                      0x2029, 0x202F, 0x205F, 0x3000})

@@ -72,4 +72,14 @@ TEST(OsErrorText, ACodeWithoutMessageIsNamed) {
   EXPECT_EQ(base::os_error(0x2FFFFFFF).text, "Windows error 805306367 (os error 805306367)");
 }
 
+TEST(OsErrorText, Win32CodesAsHresults) {
+  for (std::uint32_t code : {0u, 5u, 1410u, 0xFFFFu, 0x2FFFFFFFu, 0x80004005u, 0x800704C7u}) {
+    const auto expected = static_cast<std::uint32_t>(HRESULT_FROM_WIN32(code));
+    EXPECT_EQ(base::hresult_from_win32(code), expected) << std::hex << code;
+  }
+  const base::OsError denied = base::hresult_error(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(denied.code, 0x80070005u);
+  EXPECT_EQ(denied.text, base::os_error(ERROR_ACCESS_DENIED).text);
+}
+
 }  // namespace

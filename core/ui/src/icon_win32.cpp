@@ -11,7 +11,7 @@ std::expected<win32::IconHandle, base::OsError> draw_tray_icon(std::uint32_t edg
   const int side = static_cast<int>(edge);
   HICON handle = CreateIconFromResourceEx(resource.data(), static_cast<DWORD>(resource.size()), TRUE, 0x00030000,
                                           side, side, 0);
-  if (handle == nullptr) return std::unexpected(base::os_error(GetLastError()));
+  if (handle == nullptr) return std::unexpected(base::hresult_error(GetLastError()));
   return win32::IconHandle(handle);
 }
 

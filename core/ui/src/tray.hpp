@@ -217,7 +217,7 @@ class TrayEvents {
 struct UiError {
   enum class Kind { RegisterWindow, CreateWindow, CallbackPanicked };
   Kind kind = Kind::CallbackPanicked;
-  base::OsError error;  // the system error of RegisterWindow and CreateWindow
+  base::OsError error;  // RegisterWindow and CreateWindow: the system's last error, as an HRESULT
   // "cannot register the window: {}", "cannot create the window: {}", "a UI callback panicked".
   std::string text() const;
 };

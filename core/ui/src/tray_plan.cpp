@@ -15,22 +15,20 @@ std::uint32_t icon_edge(int small_icon_width) {
   return static_cast<std::uint32_t>(std::clamp(small_icon_width, 16, 256));
 }
 
-MenuPlan plan_menu(const std::vector<MenuItem>& items) {
-  MenuPlan plan;
+std::vector<MenuEntry> plan_menu(const std::vector<MenuItem>& items) {
+  std::vector<MenuEntry> entries;
   for (const MenuItem& item : items) {
     if (std::holds_alternative<Separator>(item)) {
-      plan.entries.push_back({kMfSeparator, 0, {}});
+      entries.push_back({kMfSeparator, 0, {}, false});
       continue;
     }
     const Item& i = std::get<Item>(item);
-    const std::uint32_t command = std::uint32_t{i.id.value} + 1;
     std::uint32_t flags = 0;
     if (i.checked) flags |= kMfChecked;
     if (!i.enabled) flags |= kMfGrayed;
-    plan.entries.push_back({flags, command, i.label});
-    if (i.is_default) plan.default_commands.push_back(command);
+    entries.push_back({flags, std::uint32_t{i.id.value} + 1, i.label, i.is_default});
   }
-  return plan;
+  return entries;
 }
 
 std::optional<MenuItemId> picked_item(std::uint32_t command) {

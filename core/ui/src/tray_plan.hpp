@@ -42,19 +42,16 @@ std::uint32_t next_retry_delay(std::uint32_t previous_ms);
 // The icon edge for the system's small-icon width: within 16 to 256.
 std::uint32_t icon_edge(int small_icon_width);
 
-// One AppendMenuW call.
+// One AppendMenuW call, and for a default item the SetMenuDefaultItem (by command) right after it.
 struct MenuEntry {
   std::uint32_t flags = 0;    // kMfSeparator, or kMfChecked / kMfGrayed of a string item
   std::uint32_t command = 0;  // item id + 1; 0 for a separator
   std::string label;
+  bool is_default = false;    // made the default once appended; of two, the later one wins
   bool operator==(const MenuEntry&) const = default;
 };
-struct MenuPlan {
-  std::vector<MenuEntry> entries;
-  // SetMenuDefaultItem, by command, once per default item in menu order (the last one wins).
-  std::vector<std::uint32_t> default_commands;
-};
-MenuPlan plan_menu(const std::vector<MenuItem>& items);
+// The popup menu's entries, in menu order.
+std::vector<MenuEntry> plan_menu(const std::vector<MenuItem>& items);
 // The item a TrackPopupMenu result names: command - 1, or nothing for 0.
 std::optional<MenuItemId> picked_item(std::uint32_t command);
 

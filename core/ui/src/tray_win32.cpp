@@ -34,7 +34,8 @@ static_assert(WM_TRAY_ICON == WM_APP + 1 && WM_DIALOG_BEHIND == WM_APP + 4);
 
 constexpr UINT kIconId = 1;
 
-base::OsError last_error() { return base::os_error(GetLastError()); }
+// What failed, as the HRESULT of the thread's last error.
+base::OsError last_error() { return base::hresult_error(GetLastError()); }
 
 template <std::size_t N>
 void copy_field(wchar_t (&to)[N], const std::array<char16_t, N>& from) {
@@ -152,16 +153,17 @@ class Tray final : public TrayUi {
   std::optional<MenuItemId> show_menu(int x, int y) {
     if (!content_) return std::nullopt;
     // A copy: the handler may replace the content while the menu's own loop runs.
-    const plan::MenuPlan menu_plan = plan::plan_menu(content_->menu);
+    const std::vector<plan::MenuEntry> entries = plan::plan_menu(content_->menu);
     win32::MenuHandle menu(CreatePopupMenu());
     if (!menu) return std::nullopt;
-    for (const plan::MenuEntry& entry : menu_plan.entries) {
-      if (entry.flags & plan::kMfSeparator)
+    for (const plan::MenuEntry& entry : entries) {
+      if (entry.flags & plan::kMfSeparator) {
         AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
-      else
-        AppendMenuW(menu.get(), MF_STRING | entry.flags, entry.command, win32::wz(wide::to_wide(entry.label)));
+        continue;
+      }
+      AppendMenuW(menu.get(), MF_STRING | entry.flags, entry.command, win32::wz(wide::to_wide(entry.label)));
+      if (entry.is_default) SetMenuDefaultItem(menu.get(), entry.command, FALSE);
     }
-    for (std::uint32_t command : menu_plan.default_commands) SetMenuDefaultItem(menu.get(), command, FALSE);
     // Without the foreground the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(window_);
     const BOOL command = TrackPopupMenu(menu.get(), plan::kTrackFlags, x, y, 0, window_, nullptr);

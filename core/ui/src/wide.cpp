@@ -5,38 +5,11 @@
 #include "core/base/src/unicode.hpp"
 
 namespace wide {
-namespace {
-
-// Appends one scalar value as UTF-16 into `out`.
-void append_unit(std::u16string& out, char32_t c) {
-  if (c < 0x10000) {
-    out.push_back(static_cast<char16_t>(c));
-  } else {
-    c -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-  }
-}
-
-// The text's characters, ill-formed parts as U+FFFD and U+0000 as a blank.
-template <class Sink>
-void for_each_char(std::string_view text, Sink&& sink) {
-  while (!text.empty()) {
-    base::unicode::Decoded d = base::unicode::decode_first(text);
-    text.remove_prefix(d.length);
-    if (!sink(d.value == 0 ? char32_t{0x20} : d.value)) return;
-  }
-}
-
-}  // namespace
 
 std::u16string to_wide(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for_each_char(text, [&](char32_t c) {
-    append_unit(out, c);
-    return true;
-  });
+  std::u16string out = base::unicode::utf8_to_utf16(text);
+  // A 0 unit comes only from U+0000 itself (never from an ill-formed part, which becomes U+FFFD).
+  std::ranges::replace(out, u'\0', u' ');
   return out;
 }
 
@@ -44,19 +17,15 @@ void fill_wide(std::span<char16_t> field, std::string_view text) {
   if (field.empty()) return;
   const std::size_t room = field.size() - 1;
   std::size_t written = 0;
-  for_each_char(text, [&](char32_t c) {
-    const std::size_t need = c < 0x10000 ? 1 : 2;
-    if (written + need > room) return false;
-    if (need == 1) {
-      field[written] = static_cast<char16_t>(c);
-    } else {
-      c -= 0x10000;
-      field[written] = static_cast<char16_t>(0xD800 + (c >> 10));
-      field[written + 1] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    }
-    written += need;
-    return true;
-  });
+  while (!text.empty()) {
+    const base::unicode::Decoded d = base::unicode::decode_first(text);
+    text.remove_prefix(d.length);
+    const base::unicode::Utf16Units units = base::unicode::encode_utf16(d.value == 0 ? char32_t{0x20} : d.value);
+    // A surrogate pair goes in whole or not at all.
+    if (written + units.length > room) break;
+    std::ranges::copy(units.view(), field.begin() + static_cast<std::ptrdiff_t>(written));
+    written += units.length;
+  }
   std::fill(field.begin() + static_cast<std::ptrdiff_t>(written), field.end(), char16_t{0});
 }
 

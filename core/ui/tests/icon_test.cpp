@@ -213,10 +213,24 @@ TEST(Choose, TheFirstLargeEnoughElseTheLargestScaledToTheEdge) {
   for (auto [edge, source] : cases) EXPECT_EQ(icon::choose(images, edge), solid(edge, colour_of(source))) << edge;
 }
 
+// The pattern with every other pixel clear but still coloured: the box filter, even from an edge to
+// the same edge, turns such a pixel into 0, so an image that went through it shows.
+Image clear_checks(std::uint32_t edge) {
+  Image image = pattern(edge);
+  for (std::uint32_t y = 0; y < edge; ++y)
+    for (std::uint32_t x = (y % 2); x < edge; x += 2) image.pixels[std::size_t{y} * edge + x] &= 0x00FFFFFF;
+  return image;
+}
+
 TEST(Choose, AnImageOfTheEdgeIsUsedAsItIs) {
-  std::vector<Image> images = sources({16, 20, 40});
-  images[1] = pattern(20);
-  EXPECT_EQ(icon::choose(images, 20), pattern(20));
+  const std::initializer_list<std::uint32_t> edges = {16, 20, 24, 28, 32, 40, 48, 64};
+  for (std::uint32_t edge : edges) {
+    const Image own = clear_checks(edge);
+    ASSERT_NE(icon::resample(own, edge), own) << "the fixture tells a filtered image from the original";
+    std::vector<Image> images = sources(edges);
+    images[static_cast<std::size_t>(std::ranges::find(edges, edge) - edges.begin())] = own;
+    EXPECT_EQ(icon::choose(images, edge), own) << edge;
+  }
 }
 
 TEST(Choose, OfEqualEdgesTheFirstWins) {
@@ -331,6 +345,48 @@ TEST(Badge, DiscRingAndMarkAt16And32) {
     Image image = solid(edge, kOut);
     icon::draw_badge(image);
     for (const Spot& s : spots) EXPECT_EQ(image.at(s.x, s.y), s.colour) << edge << " at " << s.x << "," << s.y;
+  }
+}
+
+TEST(Badge, EveryPixelOfDiscRingAndMarkAt16And32) {
+  constexpr std::uint32_t kOut = 0x12345678;  // the image's own pixel
+  struct Case {
+    std::uint32_t edge;
+    double centre, disc, ring;             // radii of the disc and of the ring's outside
+    std::vector<std::uint32_t> columns;    // the mark's stroke
+    std::vector<std::uint32_t> mark_rows;  // the bar's rows, then the dot's
+  };
+  const Case cases[] = {
+      {16, 11.02, 4.48, 5.48, {11}, {9, 10, 11, 13}},
+      {32, 22.54, 8.96, 10.96, {22, 23}, {18, 19, 20, 21, 22, 23, 26, 27}},
+  };
+  for (const Case& c : cases) {
+    Image image = solid(c.edge, kOut);
+    icon::draw_badge(image);
+    std::size_t disc = 0, mark = 0;
+    for (std::uint32_t y = 0; y < c.edge; ++y) {
+      for (std::uint32_t x = 0; x < c.edge; ++x) {
+        const double dx = x + 0.5 - c.centre, dy = y + 0.5 - c.centre;
+        const double distance_squared = dx * dx + dy * dy;
+        std::uint32_t expected = kOut;
+        const auto has = [](const std::vector<std::uint32_t>& list, std::uint32_t v) {
+          return std::ranges::find(list, v) != list.end();
+        };
+        if (has(c.columns, x) && has(c.mark_rows, y)) {
+          expected = kDark;
+          ++mark;
+        } else if (distance_squared <= c.disc * c.disc) {
+          expected = kAmber;
+          ++disc;
+        } else if (distance_squared <= c.ring * c.ring) {
+          expected = kWhite;
+        }
+        EXPECT_EQ(image.at(x, y), expected) << c.edge << " at " << x << "," << y;
+      }
+    }
+    // The mark lies inside the disc, which is mostly amber.
+    EXPECT_EQ(mark, c.columns.size() * c.mark_rows.size()) << c.edge;
+    EXPECT_GT(disc, 3 * mark) << c.edge;
   }
 }
 

@@ -10,20 +10,17 @@
 
 namespace {
 
-// The colour and mask bitmaps GetIconInfo hands out, which the caller deletes.
-struct IconBitmaps {
-  ICONINFO info{};
-  IconBitmaps() = default;
-  IconBitmaps(const IconBitmaps&) = delete;
-  IconBitmaps& operator=(const IconBitmaps&) = delete;
-  ~IconBitmaps() {
-    if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
-    if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
-  }
+// The screen's device context, borrowed with GetDC and given back with ReleaseDC (not deleted).
+struct BorrowedScreenDc {
+  using Value = HDC;
+  static HDC invalid() noexcept { return nullptr; }
+  static bool valid(HDC dc) noexcept { return dc != nullptr; }
+  static void close(HDC dc) noexcept { ReleaseDC(nullptr, dc); }
 };
+using ScreenDc = win32::Owned<BorrowedScreenDc>;
 
 // A bitmap's rows, top-down, at `bits` bits a pixel; empty when the system cannot give them.
-std::vector<std::uint8_t> rows_of(HBITMAP bitmap, std::uint32_t edge, int bits) {
+std::vector<std::uint8_t> rows_of(HGDIOBJ bitmap, std::uint32_t edge, int bits) {
   struct {
     BITMAPINFOHEADER header;
     RGBQUAD palette[2];  // a 1-bit bitmap's two colours
@@ -36,10 +33,9 @@ std::vector<std::uint8_t> rows_of(HBITMAP bitmap, std::uint32_t edge, int bits) 
   info.header.biCompression = BI_RGB;
   const std::size_t stride = (edge * bits + 31) / 32 * 4;
   std::vector<std::uint8_t> rows(stride * edge);
-  HDC screen = GetDC(nullptr);
-  const int lines = GetDIBits(screen, bitmap, 0, edge, rows.data(), reinterpret_cast<BITMAPINFO*>(&info),
-                              DIB_RGB_COLORS);
-  ReleaseDC(nullptr, screen);
+  const ScreenDc screen(GetDC(nullptr));
+  const int lines = GetDIBits(screen.get(), static_cast<HBITMAP>(bitmap), 0, edge, rows.data(),
+                              reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
   if (lines != static_cast<int>(edge)) rows.clear();
   return rows;
 }
@@ -51,20 +47,23 @@ TEST(DrawTrayIcon, TheIconHoldsThePipelinesPixelsAndMask) {
       const auto icon = icon::draw_tray_icon(edge, badge);
       ASSERT_TRUE(icon.has_value()) << icon.error().text;
       ASSERT_TRUE(icon->valid());
-      IconBitmaps bitmaps;
-      ASSERT_TRUE(GetIconInfo(icon->get(), &bitmaps.info));
-      EXPECT_TRUE(bitmaps.info.fIcon);
+      ICONINFO info{};
+      ASSERT_TRUE(GetIconInfo(icon->get(), &info));
+      // The colour and mask bitmaps are the caller's to delete.
+      const win32::GdiObject colour_bitmap(info.hbmColor);
+      const win32::GdiObject mask_bitmap(info.hbmMask);
+      EXPECT_TRUE(info.fIcon);
       BITMAP colour{};
-      ASSERT_NE(GetObjectW(bitmaps.info.hbmColor, sizeof colour, &colour), 0);
+      ASSERT_NE(GetObjectW(colour_bitmap.get(), sizeof colour, &colour), 0);
       EXPECT_EQ(colour.bmWidth, static_cast<LONG>(edge));
       EXPECT_EQ(colour.bmHeight, static_cast<LONG>(edge));
 
       icon::Image expected = icon::choose(icon::collect_images(icon::embedded_icon_file()), edge);
       if (badge) icon::draw_badge(expected);
       // The system keeps the colours as given, straight alpha and all, so they compare exactly.
-      const std::vector<std::uint8_t> pixels = rows_of(bitmaps.info.hbmColor, edge, 32);
+      const std::vector<std::uint8_t> pixels = rows_of(colour_bitmap.get(), edge, 32);
       ASSERT_EQ(pixels.size(), 4 * edge * edge);
-      const std::vector<std::uint8_t> mask = rows_of(bitmaps.info.hbmMask, edge, 1);
+      const std::vector<std::uint8_t> mask = rows_of(mask_bitmap.get(), edge, 1);
       ASSERT_FALSE(mask.empty());
       const std::size_t mask_stride = (edge + 31) / 32 * 4;
       std::size_t differ = 0, clear = 0;

@@ -41,16 +41,14 @@ TEST(PlanMenu, FlagsCommandsAndDefaults) {
       Item{"Bridge 0.5.0", MenuItemId{0}, false, false, false},
       Item{"Both", MenuItemId{65534}, false, true, true},
   };
-  MenuPlan plan = plan_menu(items);
-  EXPECT_EQ(plan.entries, (std::vector<MenuEntry>{
-                              {0, 4, "Repair DCS setup\u2026"},
-                              {kMfSeparator, 0, ""},
-                              {kMfChecked, 6, "Start with Windows"},
-                              {kMfGrayed, 1, "Bridge 0.5.0"},
-                              {kMfChecked | kMfGrayed, 65535, "Both"},
-                          }));
-  // Two defaults: both calls are made, in menu order, so the last one wins.
-  EXPECT_EQ(plan.default_commands, (std::vector<std::uint32_t>{4, 65535}));
+  // Two defaults: each entry is made the default as it is appended, so the last one wins.
+  EXPECT_EQ(plan_menu(items), (std::vector<MenuEntry>{
+                                  {0, 4, "Repair DCS setup\u2026", true},
+                                  {kMfSeparator, 0, "", false},
+                                  {kMfChecked, 6, "Start with Windows", false},
+                                  {kMfGrayed, 1, "Bridge 0.5.0", false},
+                                  {kMfChecked | kMfGrayed, 65535, "Both", true},
+                              }));
   EXPECT_EQ(kMfChecked, 8u);
   EXPECT_EQ(kMfGrayed, 1u);
 }

@@ -112,7 +112,7 @@ TEST(TrayEventText, NamesAndPayloads) {
 }
 
 TEST(UiErrorText, Variants) {
-  base::OsError denied{5, "Access is denied. (os error 5)"};
+  base::OsError denied{0x80070005, "Access is denied. (os error 5)"};
   EXPECT_EQ((UiError{UiError::Kind::RegisterWindow, denied}).text(), "cannot register the window: Access is denied. (os error 5)");
   EXPECT_EQ((UiError{UiError::Kind::CreateWindow, denied}).text(), "cannot create the window: Access is denied. (os error 5)");
   EXPECT_EQ((UiError{UiError::Kind::CallbackPanicked, {}}).text(), "a UI callback panicked");

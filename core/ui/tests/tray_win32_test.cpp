@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -118,25 +120,80 @@ bool is(const TrayEvent<std::string>& event, const std::string& posted) {
   return p != nullptr && p->message == posted;
 }
 
+// Holds back the creation of this thread's window of one class until opened, so that a test knows
+// what another thread did before that window existed. A CBT hook: it sees each window just before
+// the system creates it.
+class CreationGate {
+ public:
+  explicit CreationGate(const std::string& class_name) : name_(wide::to_wide(class_name)) {
+    current_ = this;
+    hook_ = SetWindowsHookExW(WH_CBT, &CreationGate::hook, nullptr, GetCurrentThreadId());
+  }
+  CreationGate(const CreationGate&) = delete;
+  CreationGate& operator=(const CreationGate&) = delete;
+  ~CreationGate() {
+    if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
+    current_ = nullptr;
+  }
+  bool hooked() const { return hook_ != nullptr; }
+  // From any thread: the window may be created now.
+  void open() { open_.set_value(); }
+  // Whether the window's creation came and waited until open() (rather than out of patience).
+  bool held() const { return held_; }
+
+ private:
+  static LRESULT CALLBACK hook(int code, WPARAM wparam, LPARAM lparam) {
+    if (code == HCBT_CREATEWND && current_ != nullptr) {
+      wchar_t name[256];
+      const int length = GetClassNameW(reinterpret_cast<HWND>(wparam), name, 256);
+      if (win32::units(name, static_cast<std::size_t>(std::max(length, 0))) == current_->name_)
+        current_->held_ = current_->opened_.wait_for(kPatience) == std::future_status::ready;
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+  }
+
+  static inline CreationGate* current_ = nullptr;
+  std::u16string name_;
+  HHOOK hook_ = nullptr;
+  std::promise<void> open_;
+  std::shared_future<void> opened_ = open_.get_future().share();
+  bool held_ = false;
+};
+
 TEST(TrayRun, WhatTheWorkerSendsBeforeTheWindowExistsArrivesAfterStartedInOrder) {
   TrayRun t;
+  CreationGate gate(t.class_name);
+  ASSERT_TRUE(gate.hooked());
+  // Nothing was posted for the sends, which came while the cell held no window: the first drain
+  // after Started takes them.
+  std::optional<bool> wake_up_waiting;
+  t.react = [&](TrayUi&, const TrayEvent<std::string>& event) {
+    if (!std::holds_alternative<tray::Started>(event)) return;
+    MSG m;
+    wake_up_waiting = PeekMessageW(&m, window_of(t.class_name), ui_thread::WM_TRAY_EVENTS,
+                                   ui_thread::WM_TRAY_EVENTS, PM_NOREMOVE) != FALSE;
+  };
   auto result = t.run([&](Events events) {
     events.send("a");
     events.send("b");
+    gate.open();
     ASSERT_TRUE(t.journal.wait_for("Posted(b)"));
     events.quit();
   });
   ASSERT_TRUE(result.has_value()) << result.error().text();
+  EXPECT_TRUE(gate.held()) << "the window was created only after both sends";
+  EXPECT_EQ(wake_up_waiting, false);
   EXPECT_EQ(t.journal.entries(), (std::vector<std::string>{"Started", "Posted(a)", "Posted(b)"}));
 }
 
 TEST(TrayRun, TwoSendsWhileTheHandlerIsBusyArriveInOneDrain) {
   TrayRun t;
-  std::mutex gate;
-  std::unique_lock hold(gate);  // released by the worker once both are sent
+  std::promise<void> both_sent;  // kept by the worker; the handler is held until it is set
+  std::shared_future<void> sent = both_sent.get_future().share();
+  bool held = false;
   bool wake_ups_waiting = false;
   t.react = [&](TrayUi&, const TrayEvent<std::string>& event) {
-    if (is(event, "hold")) std::lock_guard wait(gate);
+    if (is(event, "hold")) held = sent.wait_for(kPatience) == std::future_status::ready;
     if (is(event, "y")) {
       // The wake-ups of x and y are still queued: this drain took both.
       MSG m;
@@ -150,12 +207,13 @@ TEST(TrayRun, TwoSendsWhileTheHandlerIsBusyArriveInOneDrain) {
     ASSERT_TRUE(t.journal.wait_for("Posted(hold)"));
     events.send("x");
     events.send("y");
-    hold.unlock();
+    both_sent.set_value();
     ASSERT_TRUE(t.journal.wait_for("Posted(y)"));
     events.quit();
   });
   ASSERT_TRUE(result.has_value()) << result.error().text();
   EXPECT_EQ(t.journal.entries(), (std::vector<std::string>{"Started", "Posted(hold)", "Posted(x)", "Posted(y)"}));
+  EXPECT_TRUE(held) << "x and y were sent while the handler was busy";
   EXPECT_TRUE(wake_ups_waiting);
 }
 
@@ -188,6 +246,25 @@ TEST(TrayRun, AFaultInTheHandlerClosesTheProgramCleanly) {
   const std::vector<std::string> lines = log.messages();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "a UI callback panicked; closing the program cleanly"), 1);
   EXPECT_EQ(window_of(t.class_name), nullptr);
+}
+
+TEST(TrayRun, AClassThatCannotBeRegisteredFailsWithTheSystemErrorAsAnHresult) {
+  TrayRun t;
+  // The class is this module's already, so registering it again is refused.
+  const std::u16string name = wide::to_wide(t.class_name);
+  WNDCLASSEXW taken{};
+  taken.cbSize = sizeof taken;
+  taken.lpfnWndProc = &DefWindowProcW;
+  taken.hInstance = GetModuleHandleW(nullptr);
+  taken.lpszClassName = win32::wz(name);
+  ASSERT_NE(RegisterClassExW(&taken), 0);
+  auto result = t.run([](Events) {});
+  UnregisterClassW(win32::wz(name), GetModuleHandleW(nullptr));
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind, tray::UiError::Kind::RegisterWindow);
+  EXPECT_EQ(result.error().error.code, static_cast<std::uint32_t>(HRESULT_FROM_WIN32(ERROR_CLASS_ALREADY_EXISTS)));
+  EXPECT_EQ(result.error().text(), "cannot register the window: " + base::os_error(ERROR_CLASS_ALREADY_EXISTS).text);
+  EXPECT_TRUE(t.journal.entries().empty()) << "no handler call";
 }
 
 TEST(TrayRun, TheIconIsAddedAndAddedAgainWhenTheTaskbarComesBack) {
@@ -271,6 +348,50 @@ TEST(TrayRun, AMenuOpenedThroughTheIconReturnsThePickedItem) {
                                       "MenuOpening", "Posted(after)"}));
 }
 
+TEST(TrayRun, TheMenuHoldsTheItemsWithTheirStatesAndTheLastOfTwoDefaults) {
+  TrayRun t;
+  t.react = [](TrayUi& ui, const TrayEvent<std::string>& event) {
+    if (!std::holds_alternative<tray::Started>(event)) return;
+    ui.set_content({"Waiting for DCS",
+                    {tray::Item{"Open Tolvaro", tray::MenuItemId{1}, true, false, true}, tray::Separator{},
+                     tray::Item{"Start with Windows", tray::MenuItemId{2}, true, true, false},
+                     tray::Item{"Bridge 0.5.0", tray::MenuItemId{0}, false, false, false},
+                     tray::Item{"Quit", tray::MenuItemId{65534}, true, false, true}},
+                    false});
+  };
+  struct Shown {
+    int count = -1;
+    UINT default_command = 0;
+    std::vector<UINT> states;  // MF_CHECKED, MF_GRAYED, MF_SEPARATOR of each, by position
+    std::vector<UINT> commands;
+  } shown;
+  auto result = t.run([&](Events events) {
+    ASSERT_TRUE(t.journal.wait_for("TrayReady"));
+    PostMessageW(window_of(t.class_name), ui_thread::WM_TRAY_ICON, MAKEWPARAM(900, 700), WM_CONTEXTMENU);
+    const ui_testing::Window popup = ui_testing::wait_for_popup_menu();
+    ASSERT_NE(popup, 0u);
+    // The menu is read while it is open: its window hands out the menu itself.
+    auto menu = reinterpret_cast<HMENU>(SendMessageW(reinterpret_cast<HWND>(popup), MN_GETHMENU, 0, 0));
+    ASSERT_NE(menu, nullptr);
+    shown.count = GetMenuItemCount(menu);
+    shown.default_command = GetMenuDefaultItem(menu, FALSE, 0);
+    for (int i = 0; i < shown.count; ++i) {
+      const UINT state = GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
+      // A separator may be reported greyed as well; it is a separator all the same.
+      shown.states.push_back(state & MF_SEPARATOR ? MF_SEPARATOR : state & (MF_CHECKED | MF_GRAYED));
+      shown.commands.push_back(GetMenuItemID(menu, i));
+    }
+    PostMessageW(reinterpret_cast<HWND>(popup), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_TRUE(ui_testing::wait_for_window_gone(popup));
+    events.quit();
+  });
+  ASSERT_TRUE(result.has_value()) << result.error().text();
+  EXPECT_EQ(shown.count, 5);
+  EXPECT_EQ(shown.default_command, 65535u) << "both defaults were set; the later one wins";
+  EXPECT_EQ(shown.states, (std::vector<UINT>{0, MF_SEPARATOR, MF_CHECKED, MF_GRAYED, 0}));
+  EXPECT_EQ(shown.commands, (std::vector<UINT>{2, 0, 3, 1, 65535}));
+}
+
 TEST(TrayRun, QuittingWhileAQuestionIsOpenAnswersClosed) {
   TrayRun t;
   std::optional<dialogs::DialogAnswer> answer;
@@ -301,7 +422,13 @@ TEST(TrayRun, QuittingWhileTheFolderPickerIsOpenReturnsNothing) {
   ASSERT_TRUE(result.has_value()) << result.error().text();
   ASSERT_TRUE(picked.has_value());
   EXPECT_EQ(*picked, std::nullopt);
-  EXPECT_EQ(dialogs::pending_file_dialogs(), 0u) << "the re-close timer ended itself";
+  EXPECT_EQ(dialogs::pending_file_dialogs(), 0u) << "the picker left the list once its Show returned";
+  // The re-close timer may still run: it ends itself at its next tick on this thread's messages.
+  EXPECT_TRUE(ui_testing::wait_until([] {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    return dialogs::running_reclose_timers() == 0;
+  })) << "the re-close timer ended itself";
 }
 
 TEST(TrayRun, ADialogShownAfterTheLoopEndedOnQuitStaysUntilAnswered) {
@@ -393,7 +520,7 @@ class Child {
     PROCESS_INFORMATION info{};
     if (CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
       process_.reset(info.hProcess);
-      CloseHandle(info.hThread);
+      const win32::Handle thread(info.hThread);  // only the process is watched
       id_ = info.dwProcessId;
     }
   }
@@ -442,7 +569,11 @@ TEST(SingleInstance, AskingSkipsOwnWindowsAndAsksOnlyTheFirstOtherProcess) {
   bool asked = false;
   auto result = t.run([&](Events events) {
     ASSERT_TRUE(t.journal.wait_for("Started"));
-    // This process's own window of the class is the newest, found first, and skipped.
+    // This process's own window of the class is the newest and found first, so asking has to skip it.
+    DWORD first_found = 0;
+    GetWindowThreadProcessId(FindWindowExW(nullptr, nullptr, win32::wz(wide::to_wide(t.class_name)), nullptr),
+                             &first_found);
+    ASSERT_EQ(first_found, GetCurrentProcessId()) << "the own window comes first";
     asked = tray::ask_other_instance_to_show(t.class_name, show);
     const std::optional<DWORD> a = first.exit_code(kPatience / 2);
     const std::optional<DWORD> b = second.exit_code(std::chrono::milliseconds(500));

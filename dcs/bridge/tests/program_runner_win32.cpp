@@ -120,7 +120,7 @@ Started start(const std::vector<OsString>& args, const std::vector<EnvVar>& env,
   if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
                       nullptr, &startup, &info))
     throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
-  CloseHandle(info.hThread);
+  const Handle thread(info.hThread);  // only the process is watched
   started.process.reset(info.hProcess);
   started.id = info.dwProcessId;
   return started;

@@ -97,7 +97,7 @@ class LockHolder {
                               &startup, &info);
     if (started_) {
       process_.reset(info.hProcess);
-      CloseHandle(info.hThread);
+      const win32::Handle thread(info.hThread);  // only the process is watched
     }
   }
   ~LockHolder() { release(); }
