@@ -172,7 +172,7 @@ void TrayApp::start_repair(tray::TrayUi& ui, bool add_ons) {
   Raised busy(busy_);  // declared after the guard: on a fault, too, `busy` goes before the guard ends
   // Taken before the first dialog: events that arrive inside the flow may use the link themselves.
   with_link([&](tray::BridgeLink& link) {
-    status = link.status().status;
+    if (const std::optional<monitor::StatusSummary> summary = link.status()) status = summary->status;
     guard = link.begin_install();
   });
   run_repair_(add_ons, status, ui);

@@ -24,7 +24,7 @@ using bridge::testing::FakeTray;
 
 // What a fake link saw, kept apart from the link, which the application may drop.
 struct LinkLog {
-  monitor::StatusSummary summary;
+  std::optional<monitor::StatusSummary> summary;  // none: the monitor has none yet
   bool simulator_running = false;
   int refreshes = 0;
   int guards_begun = 0;
@@ -35,7 +35,7 @@ struct LinkLog {
 class FakeLink final : public tray::BridgeLink {
  public:
   explicit FakeLink(std::shared_ptr<LinkLog> log) : log_(std::move(log)) {}
-  monitor::StatusSummary status() override { return log_->summary; }
+  std::optional<monitor::StatusSummary> status() override { return log_->summary; }
   bool simulator_running() override { return log_->simulator_running; }
   void refresh_now() override { ++log_->refreshes; }
   std::unique_ptr<tray::InstallGuard> begin_install() override {
@@ -95,7 +95,12 @@ struct Bed {
   void click(MenuCommand command) { send(tray::MenuItemClicked{tray_app::id_of(command)}); }
   // The bridge runs with the collector installed in the given state.
   void running(InstallStatus status, std::optional<std::uint32_t> version = 8) {
-    link->summary = {version, status, true, true};
+    link->summary = monitor::StatusSummary{version, status, true, true};
+    post(tray::Running{std::make_unique<FakeLink>(link)});
+  }
+  // The bridge runs, but its monitor has no summary yet.
+  void running_without_summary() {
+    link->summary.reset();
     post(tray::Running{std::make_unique<FakeLink>(link)});
   }
 };
@@ -210,13 +215,40 @@ TEST(TrayMenu, BeforeTheBridgeRunsTheMenuSaysStartingAndAsksNoCheck) {
   EXPECT_EQ(bed.link->refreshes, 1);
 }
 
+TEST(TrayMenu, ALinkWhoseMonitorHasNoSummaryYetShowsStartingAndRepairsWithoutAStatus) {
+  Bed bed;
+  bed.send(tray::Started{});
+  bed.running_without_summary();
+  bed.send(tray::MenuOpening{});
+  EXPECT_EQ(bed.link->refreshes, 1) << "the link is there, so the menu asks for a check";
+  EXPECT_EQ(bed.tray.title(), "Starting\u2026");
+  EXPECT_EQ(bed.tray.shown().tooltip, "Tolvaro DCS Bridge: Starting\u2026");
+  EXPECT_EQ(labels(bed.tray.shown().menu), (std::vector<std::string>{"Starting\u2026", "Bridge 0.5.0", "-",
+                                                                      "Open Tolvaro", "Repair DCS setup\u2026",
+                                                                      "Configure optional add-ons\u2026",
+                                                                      "Start with Windows", "-", "Quit"}));
+  EXPECT_FALSE(bed.tray.shown().attention);
+  EXPECT_TRUE(bed.tray.balloons.empty()) << "neither a problem balloon nor the notice before there is a status";
+
+  bed.click(MenuCommand::Repair);
+  ASSERT_EQ(bed.repairs.size(), 1u);
+  EXPECT_EQ(bed.repairs[0].status, std::nullopt) << "no summary is no status, not simulatorNotFound";
+  EXPECT_EQ(bed.repairs[0].guards_held, 1) << "the link's guard is held all the same";
+
+  // The first summary brings the real row and the notice owed.
+  bed.link->summary = monitor::StatusSummary{8, InstallStatus::installed, true, true};
+  bed.post(tray::StatusChanged{});
+  EXPECT_EQ(bed.tray.title(), "Waiting for DCS");
+  EXPECT_EQ(bed.tray.balloons.size(), 1u);
+}
+
 TEST(TrayBalloons, AProblemIsBalloonedOncePerRun) {
   Bed bed(false);
   bed.running(InstallStatus::outdated);
   bed.post(tray::StatusChanged{});
-  bed.link->summary.status = InstallStatus::installed;
+  bed.link->summary->status = InstallStatus::installed;
   bed.post(tray::StatusChanged{});
-  bed.link->summary.status = InstallStatus::outdated;
+  bed.link->summary->status = InstallStatus::outdated;
   bed.post(tray::StatusChanged{});
   EXPECT_EQ(bed.tray.balloon_texts(),
             std::vector<std::string>{"The Tolvaro script in DCS is out of date. Click to fix."});
@@ -250,7 +282,7 @@ TEST(TrayBalloons, TheRunningNoticeComesOnceOnAPlainStartOnly) {
     Bed bed(c.announce);
     bed.running(c.statuses.front());
     for (InstallStatus s : c.statuses) {
-      bed.link->summary.status = s;
+      bed.link->summary->status = s;
       bed.post(tray::StatusChanged{});
     }
     int notices = 0;
@@ -270,7 +302,7 @@ TEST(TrayClicks, AProblemBalloonLeadsToTheRepairTheRunningNoticeDoesNot) {
   bed.send(tray::NotificationClicked{});
   EXPECT_TRUE(bed.repairs.empty()) << "the running notice is no repair";
 
-  bed.link->summary.status = InstallStatus::notInstalled;
+  bed.link->summary->status = InstallStatus::notInstalled;
   bed.post(tray::StatusChanged{});
   bed.send(tray::NotificationClicked{});
   ASSERT_EQ(bed.repairs.size(), 1u);
