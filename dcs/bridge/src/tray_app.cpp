@@ -67,7 +67,7 @@ void TrayApp::handle_event(tray::TrayUi& ui, tray::TrayEvent<tray::BridgeEvent> 
           app.start_repair(ui, true);
           break;
         case MC::OpenWebApp:
-          app.open_url_(bridge::BridgeConfig::kWebAppAddress);
+          app.open_url_(bridge::kWebAppAddress);
           break;
         case MC::StartWithWindows: {
           const bool on = app.autostart_.is_enabled();
