@@ -191,17 +191,22 @@ void TrayApp::stop_bridge() {
   if (link) link->stop();
 }
 
-PathlessAutostart::PathlessAutostart()
-    : entry_(std::string(bridge::Autostart::run_key_path()), std::string(bridge::kAutostartValueName),
-             "TolvaroDcsBridge.exe") {}
+PathlessAutostart::PathlessAutostart() : PathlessAutostart(std::make_unique<bridge::Autostart>(fallback_entry())) {}
 
-bool PathlessAutostart::is_enabled() const { return entry_.is_enabled(); }
+PathlessAutostart::PathlessAutostart(std::unique_ptr<bridge::AutostartSetting> entry) : entry_(std::move(entry)) {}
+
+bridge::Autostart PathlessAutostart::fallback_entry() {
+  return bridge::Autostart(std::string(bridge::Autostart::run_key_path()), std::string(bridge::kAutostartValueName),
+                           "TolvaroDcsBridge.exe");
+}
+
+bool PathlessAutostart::is_enabled() const { return entry_->is_enabled(); }
 
 std::expected<void, base::OsError> PathlessAutostart::set(bool on) {
   if (on)
     return std::unexpected(base::OsError{
         0, "this program's path is unknown, and a Run value without it would start nothing at sign-in"});
-  return entry_.set(false);
+  return entry_->set(false);
 }
 
 }  // namespace tray_app

@@ -79,12 +79,20 @@ class TrayApp {
 // value without a path would start nothing at sign-in.
 class PathlessAutostart final : public bridge::AutostartSetting {
  public:
+  // Over fallback_entry() in the registry.
   PathlessAutostart();
+  // Over `entry`, which stands for the fallback entry.
+  explicit PathlessAutostart(std::unique_ptr<bridge::AutostartSetting> entry);
+
+  // The bare program name's entry: the usual Run key and value name, the command
+  // "TolvaroDcsBridge.exe".
+  static bridge::Autostart fallback_entry();
+
   bool is_enabled() const override;
   std::expected<void, base::OsError> set(bool on) override;
 
  private:
-  bridge::Autostart entry_;
+  std::unique_ptr<bridge::AutostartSetting> entry_;
 };
 
 }  // namespace tray_app

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +54,32 @@ class FakeLink final : public tray::BridgeLink {
   std::shared_ptr<LinkLog> log_;
 };
 
+// The Run key's values by name, as the registry would hold them.
+using RunKey = std::map<std::string, std::string>;
+
+// A Start-with-Windows entry on a RunKey, reading and writing it as the real entry does the registry.
+class RunKeyEntry final : public bridge::AutostartSetting {
+ public:
+  RunKeyEntry(RunKey& key, const bridge::Autostart& like)
+      : key_(key), name_(like.value_name()), command_(like.command()) {}
+  bool is_enabled() const override {
+    const auto stored = key_.find(name_);
+    return stored != key_.end() && bridge::command_matches(stored->second, command_);
+  }
+  std::expected<void, base::OsError> set(bool on) override {
+    if (on)
+      key_[name_] = command_;
+    else
+      key_.erase(name_);
+    return {};
+  }
+
+ private:
+  RunKey& key_;
+  std::string name_;
+  std::string command_;
+};
+
 class FakeAutostart final : public bridge::AutostartSetting {
  public:
   bool on = false;
@@ -82,8 +109,9 @@ struct Bed {
   std::function<void()> during_repair;
   TrayApp app;
 
-  explicit Bed(bool announce = true)
-      : app("0.5.0", autostart, [this](std::string_view address) { opened.emplace_back(address); },
+  // `setting`: Start with Windows in place of `autostart`.
+  explicit Bed(bool announce = true, bridge::AutostartSetting* setting = nullptr)
+      : app("0.5.0", setting ? *setting : autostart, [this](std::string_view address) { opened.emplace_back(address); },
             [this](bool add_ons, std::optional<InstallStatus> status, tray::TrayUi&) {
               repairs.push_back({add_ons, status, link->guards_held});
               if (during_repair) during_repair();
@@ -408,6 +436,57 @@ TEST(TrayStartWithWindows, WithoutItsOwnPathTheProgramDoesNotTurnItOn) {
   ASSERT_FALSE(on.has_value());
   EXPECT_EQ(on.error().text,
             "this program's path is unknown, and a Run value without it would start nothing at sign-in");
+}
+
+TEST(TrayStartWithWindows, WithoutItsOwnPathTheMenuTurnsTheBareEntryOffButNeverOn) {
+  const bridge::Autostart fallback = tray_app::PathlessAutostart::fallback_entry();
+  EXPECT_EQ(fallback.run_key(), "Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+  EXPECT_EQ(fallback.value_name(), "Tolvaro DCS Bridge");
+  EXPECT_EQ(fallback.command(), "TolvaroDcsBridge.exe");
+  const std::string with_path = "\"C:\\Tolvaro\\TolvaroDcsBridge.exe\" --autostart";
+  const std::string refused =
+      "cannot change Start with Windows: this program's path is unknown, and a Run value without it would start "
+      "nothing at sign-in";
+  struct Case {
+    const char* name;
+    std::optional<std::string> stored;  // the Run value before the clicks
+    bool checked;                       // as the fallback entry reads it
+  };
+  const Case cases[] = {
+      {"no value", std::nullopt, false},
+      {"the bare name an older run wrote", "TolvaroDcsBridge.exe", true},
+      {"the bare name in other letter case", "tolvarodcsbridge.EXE", true},
+      {"a command with a path, not the fallback's", with_path, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunKey key;
+    if (c.stored) key["Tolvaro DCS Bridge"] = *c.stored;
+    tray_app::PathlessAutostart pathless(std::make_unique<RunKeyEntry>(key, fallback));
+    Bed bed(false, &pathless);
+    bed.running(InstallStatus::installed);
+    EXPECT_EQ(std::get<tray::Item>(bed.tray.shown().menu[6]).checked, c.checked);
+
+    LogCapture log;
+    bed.click(MenuCommand::StartWithWindows);
+    const bool was_on = c.checked;
+    if (was_on) {
+      EXPECT_TRUE(log.entries().empty()) << "turning it off works";
+      EXPECT_FALSE(key.contains("Tolvaro DCS Bridge"));
+    } else {
+      EXPECT_EQ(log.entries(), (std::vector<LogCapture::Entry>{{"warn", refused}}));
+      EXPECT_EQ(key.contains("Tolvaro DCS Bridge") ? std::optional(key.at("Tolvaro DCS Bridge")) : std::nullopt,
+                c.stored)
+          << "the registry is left as it was";
+    }
+    EXPECT_FALSE(std::get<tray::Item>(bed.tray.shown().menu[6]).checked) << "the check mark shows the registry";
+
+    // Once off, it stays refused.
+    log.clear();
+    bed.click(MenuCommand::StartWithWindows);
+    EXPECT_EQ(log.entries(), (std::vector<LogCapture::Entry>{{"warn", refused}}));
+    EXPECT_FALSE(std::get<tray::Item>(bed.tray.shown().menu[6]).checked);
+  }
 }
 
 TEST(TrayEnd, APortTakenByAnotherProgramEndsQuietly) {
