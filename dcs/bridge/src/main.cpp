@@ -58,9 +58,7 @@ int dispatch(const Command& command, const std::shared_ptr<const machine::Machin
       return 0;
     }
     int operator()(const command::Install& c) const {
-      // The dialogs are made only when asked for, on this thread, which then shows them.
-      std::unique_ptr<InstallPrompt> prompt = c.args.prompt ? make_install_prompt(*m) : nullptr;
-      return install_verb(*m, c.args, prompt.get());
+      return install_verb(*m, c.args, [this] { return make_install_prompt(*m); });
     }
     int operator()(const command::Check&) const { return check_verb(*m); }
     int operator()(const command::Remove&) const { return remove_verb(*m); }

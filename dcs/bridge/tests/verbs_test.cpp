@@ -88,6 +88,20 @@ class FakePrompt : public cli::InstallPrompt {
   std::vector<Path> asked;
 };
 
+// A prompt that the verb may own, answering through one that the test keeps.
+class LentPrompt final : public cli::InstallPrompt {
+ public:
+  explicit LentPrompt(cli::InstallPrompt& lent) : lent_(lent) {}
+  std::optional<Path> pick_folder(const std::vector<FolderCandidate>& candidates) override {
+    return lent_.pick_folder(candidates);
+  }
+  bool confirm_unknown_folder(const Path& folder) override { return lent_.confirm_unknown_folder(folder); }
+  bool dialog_failed() const override { return lent_.dialog_failed(); }
+
+ private:
+  cli::InstallPrompt& lent_;
+};
+
 // A PC with one DCS installation whose user folder DCS has written to.
 class Verbs : public ::testing::Test {
  public:
@@ -135,8 +149,17 @@ class Verbs : public ::testing::Test {
     return false;
   }
 
+  // The verb with `prompt` as its dialogs, lent for the run; `prompts_made` counts the times the
+  // verb made them.
   int install(InstallArgs args = {}, cli::InstallPrompt* prompt = nullptr) {
-    return cli::install_verb(machine_, args, prompt);
+    return cli::install_verb(machine_, args, [this, prompt]() -> std::unique_ptr<cli::InstallPrompt> {
+      ++prompts_made;
+      if (!prompt) {
+        ADD_FAILURE() << "the verb made dialogs that the test did not foresee";
+        return nullptr;
+      }
+      return std::make_unique<LentPrompt>(*prompt);
+    });
   }
   static InstallArgs with_folder(std::string_view folder) {
     InstallArgs args;
@@ -161,6 +184,7 @@ class Verbs : public ::testing::Test {
   machine::Machine machine_ = fake_.machine();
   base::testing::LogCapture log_;
   bridge::testing::OutputCapture output_;
+  int prompts_made = 0;
 };
 
 // check
@@ -493,14 +517,25 @@ TEST_F(Verbs, OtherFailuresExitWith1AndKeepTheStepsReported) {
 
 // install --prompt
 
-TEST_F(Verbs, PromptWithoutDialogsFailsBeforeAnything) {
+TEST_F(Verbs, PromptMakesTheDialogsOnceBeforeAnythingAndNoneMakesAFaultNotAnInstall) {
+  // No folder found: the folder window, then the consent for the folder picked, over one set of
+  // dialogs.
+  remove_installation();
+  fake_.add_folder("D:\\Empty");
+  FakePrompt prompt;
+  prompt.pick = [](const std::vector<FolderCandidate>&) { return std::optional<Path>(Path("D:\\Empty")); };
+  EXPECT_EQ(install(prompted(), &prompt), 2);
+  EXPECT_EQ(prompt.offered.size(), 1u);
+  EXPECT_THAT(prompt.asked, ElementsAre(Path("D:\\Empty")));
+  EXPECT_EQ(prompts_made, 1);
+
+  // Dialogs that could not be made are an internal fault, met before the PC is looked at.
   add_second_installation();
   fake_.clear_calls();
-  EXPECT_EQ(install(prompted(), nullptr), 1);
+  EXPECT_THROW(cli::install_verb(machine_, prompted(), [] { return std::unique_ptr<cli::InstallPrompt>(); }),
+               std::logic_error);
+  EXPECT_THAT(fake_.calls(), IsEmpty());
   EXPECT_THAT(out(), IsEmpty());
-  EXPECT_THAT(logged(), ElementsAre("error --prompt is not available in this build; leave it out, or "
-                                    "name the folder with --saved-games"));
-  EXPECT_FALSE(wrote_anything());
 }
 
 TEST_F(Verbs, PromptLetsTheUserPickAmongSeveralFolders) {
@@ -625,10 +660,11 @@ TEST_F(Verbs, PromptOverDialogsBrowsesForTheFolderWhenNoneIsFound) {
   }
 }
 
-TEST_F(Verbs, WithoutPromptThePromptIsNotUsed) {
+TEST_F(Verbs, WithoutPromptNoDialogsAreMade) {
   add_second_installation();
   FakePrompt prompt;
   EXPECT_EQ(install(InstallArgs{}, &prompt), 3);
+  EXPECT_EQ(prompts_made, 0);
   EXPECT_THAT(prompt.offered, IsEmpty());
 }
 
