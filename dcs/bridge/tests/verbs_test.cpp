@@ -1,11 +1,12 @@
-// The check, install and remove verbs over an in-memory PC: their exact output lines, log lines
-// and exit codes.
+// The check, install and remove verbs over an in-memory PC, and quit over a stand-in for the other
+// instance: their exact output lines, log lines and exit codes.
 #include <gmock/gmock.h>
 
 #include <functional>
 
 #include "core/base/tests/log_capture.hpp"
 #include "core/ui/tests/scripted_dialogs.hpp"
+#include "dcs/bridge/src/config.hpp"
 #include "dcs/bridge/src/verbs.hpp"
 #include "dcs/bridge/tests/output_capture.hpp"
 #include "dcs/install/src/embedded.hpp"
@@ -731,6 +732,39 @@ TEST_F(Verbs, RemoveNeedsTheLock) {
               ElementsAre("error cannot lock " + std::string(kLockShown) + ": Access is denied. (os error 5)"));
   EXPECT_THAT(out(), IsEmpty());
   EXPECT_EQ(file(kCollector), std::string(embedded::COLLECTOR_FILE.contents));
+}
+
+// quit
+
+TEST(QuitVerb, EachOutcomeOfClosingTheOtherTrayHasItsLineAndExitCode) {
+  const std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env();
+  ASSERT_TRUE(config.has_value()) << "the test's environment sets a bad port";
+  const std::string tray_class = "TolvaroDcsBridge." + std::to_string(config->page_port);
+  struct Case {
+    tray::QuitOutcome outcome;
+    int exit_code;
+    Lines out;
+    std::vector<Entry> logged;
+  };
+  const Case cases[] = {
+      {tray::QuitOutcome::NotRunning, 0, {"Tolvaro DCS Bridge is not running"}, {}},
+      {tray::QuitOutcome::Quit, 0, {"Tolvaro DCS Bridge quit"}, {}},
+      {tray::QuitOutcome::TimedOut, 1, {}, {{"error", "Tolvaro DCS Bridge was not seen to quit within 10 seconds"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exit_code);
+    base::testing::LogCapture log;
+    bridge::testing::OutputCapture output;
+    std::vector<std::string> closed;
+    EXPECT_EQ(cli::quit_verb([&](std::string_view class_name) {
+                closed.emplace_back(class_name);
+                return c.outcome;
+              }),
+              c.exit_code);
+    EXPECT_EQ(closed, Lines{tray_class}) << "the tray window of the page port, once";
+    EXPECT_EQ(output.lines(), c.out);
+    EXPECT_EQ(log.entries(), c.logged);
+  }
 }
 
 }  // namespace
