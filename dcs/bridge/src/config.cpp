@@ -57,14 +57,7 @@ std::set<std::string> BridgeConfig::parse_allowed_origins(std::string_view list)
 }
 
 std::set<std::string> BridgeConfig::default_allowed_origins() {
-  return {
-      "http://localhost:5173",        // the web app's development server
-      "https://tolvaro.app",  // kWebAppAddress lies on this one
-      "https://www.tolvaro.app",
-      "https://app.tolvaro.app",
-      "https://beta.tolvaro.app",
-      "https://preview.tolvaro.app",
-  };
+  return {kBuiltInOrigins.begin(), kBuiltInOrigins.end()};
 }
 
 std::expected<BridgeConfig, ConfigError> BridgeConfig::from_env() { return from_env(process_environment()); }

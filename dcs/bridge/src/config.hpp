@@ -1,9 +1,12 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <expected>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,6 +24,48 @@ inline constexpr std::string_view kAllowedOriginsVariable = "BRIDGE_ALLOWED_ORIG
 inline constexpr std::uint16_t kDefaultPagePort = 2992;
 inline constexpr std::uint16_t kDefaultListenPort = 9790;
 inline constexpr std::uint16_t kDefaultCollectorPort = 9791;
+
+// The Origins that pages may come from unless the Origins variable names others, in this order:
+// the web app's local development server over plain HTTP, then its five public sites over HTTPS.
+inline constexpr std::array<std::string_view, 6> kBuiltInOrigins = {
+    "http://localhost:5173",
+    "https://tolvaro.app",
+    "https://www.tolvaro.app",
+    "https://app.tolvaro.app",
+    "https://beta.tolvaro.app",
+    "https://preview.tolvaro.app",
+};
+
+// The first HTTPS entry of `origins`, in their order; empty when there is none.
+constexpr std::string_view first_https_origin(std::span<const std::string_view> origins) {
+  for (std::string_view origin : origins)
+    if (origin.starts_with("https://")) return origin;
+  return {};
+}
+
+// The web app's own site: the first public HTTPS Origin of the built-in list.
+inline constexpr std::string_view kWebAppOrigin = first_https_origin(kBuiltInOrigins);
+static_assert(!kWebAppOrigin.empty(), "the built-in Origins need a public HTTPS site");
+inline constexpr std::string_view kWebAppPath = "/fly";
+
+namespace detail {
+
+// The text of A followed by B, made once at compile time.
+template <const std::string_view& A, const std::string_view& B>
+struct Joined {
+  static constexpr std::array<char, A.size() + B.size()> chars = [] {
+    std::array<char, A.size() + B.size()> out{};
+    std::copy(A.begin(), A.end(), out.begin());
+    std::copy(B.begin(), B.end(), out.begin() + A.size());
+    return out;
+  }();
+  static constexpr std::string_view text{chars.data(), chars.size()};
+};
+
+}  // namespace detail
+
+// The web app's page for flying, which the tray's "Open Tolvaro" opens.
+inline constexpr std::string_view kWebAppAddress = detail::Joined<kWebAppOrigin, kWebAppPath>::text;
 
 // A port variable whose value is not a port.
 struct ConfigError {
@@ -54,10 +99,8 @@ struct BridgeConfig {
   // empty entries skipped; the built-in set when nothing is left.
   static std::set<std::string> parse_allowed_origins(std::string_view list);
 
+  // The entries of kBuiltInOrigins.
   static std::set<std::string> default_allowed_origins();
-  // The web app's page for flying, which the tray's "Open Tolvaro" opens: on the first public HTTPS
-  // Origin of the built-in list.
-  static constexpr std::string_view kWebAppAddress = "https://tolvaro.app/fly";
 
   bool operator==(const BridgeConfig&) const = default;
 };

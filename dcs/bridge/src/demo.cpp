@@ -36,11 +36,10 @@ std::vector<std::string> folder_piece(dialogs::Dialogs& dialogs) {
   return {"picked: " + debug_path(dialogs.pick_folder({std::string(wording::kFolderPickerTitle), std::nullopt}))};
 }
 
-std::vector<std::string> repair_piece(dialogs::Dialogs& dialogs) {
-  std::vector<std::string> lines;
+void repair_piece(dialogs::Dialogs& dialogs, const PrintLine& print) {
   const dialogs::DialogAnswer repair =
       dialogs.ask(wording::repair_question("Saved Games\\DCS", install::InstallStatus::outdated));
-  lines.push_back("repair: " + dialogs::to_string(repair));
+  print("repair: " + dialogs::to_string(repair));
   std::string add_ons = "None";
   if (std::optional<install::AddOnAction> marker = wording::addon_action(
           dialogs.ask(wording::addons_question(install::AddOn::MapMarker, true)), true)) {
@@ -50,10 +49,9 @@ std::vector<std::string> repair_piece(dialogs::Dialogs& dialogs) {
                 ", bandit_tool: " + std::string(install::to_string(*bandit)) + " })";
     }
   }
-  lines.push_back("optional add-ons: " + add_ons + " (nothing is written)");
-  lines.push_back("F10 map marker (recommended)");
-  lines.push_back("Bandit tool (recommended)");
-  return lines;
+  print("optional add-ons: " + add_ons + " (nothing is written)");
+  print("F10 map marker (recommended)");
+  print("Bandit tool (recommended)");
 }
 
 void result_piece(dialogs::Dialogs& dialogs) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/ui/src/dialogs.hpp"
@@ -17,10 +19,16 @@ namespace demo {
 // Shows one piece; returns the exit code (1 when a demo tray's window could not run).
 int ui_demo(cli::DemoKind kind);
 
-// The dialog pieces over a dialog service; each returns the lines it prints.
+// Writes one output line.
+using PrintLine = std::function<void(std::string_view line)>;
+
+// The dialog pieces over a dialog service. The question and folder pieces return the one line they
+// print after their only dialog.
 std::vector<std::string> question_piece(dialogs::Dialogs& dialogs, machine::FileTime now);
 std::vector<std::string> folder_piece(dialogs::Dialogs& dialogs);
-std::vector<std::string> repair_piece(dialogs::Dialogs& dialogs);
+// Prints the repair question's answer as soon as it is given, before the add-on questions are
+// asked, and the rest after them.
+void repair_piece(dialogs::Dialogs& dialogs, const PrintLine& print);
 void result_piece(dialogs::Dialogs& dialogs);
 
 // What the demo tray shows.

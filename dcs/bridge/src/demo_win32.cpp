@@ -42,7 +42,7 @@ int ui_demo(cli::DemoKind kind) {
       print(folder_piece(dialogs));
       break;
     case cli::DemoKind::repair:
-      print(repair_piece(dialogs));
+      repair_piece(dialogs, bridge::print_line);
       break;
     case cli::DemoKind::result:
       result_piece(dialogs);

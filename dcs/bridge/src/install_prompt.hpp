@@ -25,8 +25,9 @@ class InstallPrompt {
   virtual bool dialog_failed() const = 0;
 };
 
-// The dialogs without an owner window, over `machine`, with the system's clock; none in the
-// native build, which has no dialogs.
+// The dialogs without an owner window, over `machine`, with the system's clock. The native build
+// has no dialogs and turns install away before it would ask for them: there this is an internal
+// error.
 std::unique_ptr<InstallPrompt> make_install_prompt(const machine::Machine& machine);
 
 // The prompt over a dialog service, which it keeps: the repair flow's folder question and

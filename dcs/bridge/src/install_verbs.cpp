@@ -1,4 +1,5 @@
 // The verbs that work on DCS folders: check, install and remove.
+#include <stdexcept>
 #include <string>
 
 #include "core/base/src/log.hpp"
@@ -112,15 +113,11 @@ int check_verb(const machine::Machine& m) {
   return check_exit_code(scan.status);
 }
 
-int install_verb(const machine::Machine& m, const InstallArgs& args, InstallPrompt* prompt) {
-  if (!args.prompt) prompt = nullptr;
-  if (args.prompt && !prompt) {
-    // Without the folder window a prompted run could only act as if the user had closed it. The
-    // Windows program always brings the dialogs and the native one turns install away earlier, so
-    // only a caller without dialogs of its own meets this.
-    base::log(base::Level::error,
-              "--prompt is not available in this build; leave it out, or name the folder with --saved-games");
-    return 1;
+int install_verb(const machine::Machine& m, const InstallArgs& args, const MakePrompt& make_prompt) {
+  std::unique_ptr<InstallPrompt> prompt;
+  if (args.prompt) {
+    prompt = make_prompt();
+    if (!prompt) throw std::logic_error("install --prompt was given no dialogs");
   }
   const machine::KnownFolders& kf = *m.known_folders;
   install::InstallRequest request{std::nullopt, {args.map_marker, args.bandit_tool}};
@@ -129,8 +126,8 @@ int install_verb(const machine::Machine& m, const InstallArgs& args, InstallProm
   install::FolderChooser chooser = no_folder_picker;
   install::ConsentCallback consent = consent_from_flag(args.allow_unknown_folder);
   if (prompt) {
-    chooser = [prompt](const std::vector<machine::FolderCandidate>& c) { return prompt->pick_folder(c); };
-    consent = [prompt](const Path& folder) { return prompt->confirm_unknown_folder(folder); };
+    chooser = [p = prompt.get()](const std::vector<machine::FolderCandidate>& c) { return p->pick_folder(c); };
+    consent = [p = prompt.get()](const Path& folder) { return p->confirm_unknown_folder(folder); };
   }
   const install::StepSink steps = print_step(kf);
 

@@ -39,15 +39,15 @@ const char* needs_machine(const Command& command) {
   return std::visit(Name{}, command);
 }
 
-int dispatch(const Command& command, const machine::Machine* machine) {
+int dispatch(const Command& command, const std::shared_ptr<const machine::Machine>& machine) {
   if (const char* what = needs_machine(command); what && !machine) {
     base::log(base::Level::error, std::string(what) + " needs the Windows build: this one cannot reach DCS folders");
     return 1;
   }
   struct Dispatch {
-    const machine::Machine* m;
-    int operator()(const command::Run&) const { return tray_app::run(*m, true); }
-    int operator()(const command::RunAutostart&) const { return tray_app::run(*m, false); }
+    const std::shared_ptr<const machine::Machine>& m;
+    int operator()(const command::Run&) const { return tray_app::run(m, true); }
+    int operator()(const command::RunAutostart&) const { return tray_app::run(m, false); }
     int operator()(const command::Headless&) const {
       const machine::Machine machine = headless_machine();
       return run::run_headless(machine, headless_machine);
@@ -58,9 +58,7 @@ int dispatch(const Command& command, const machine::Machine* machine) {
       return 0;
     }
     int operator()(const command::Install& c) const {
-      // The dialogs are made only when asked for, on this thread, which then shows them.
-      std::unique_ptr<InstallPrompt> prompt = c.args.prompt ? make_install_prompt(*m) : nullptr;
-      return install_verb(*m, c.args, prompt.get());
+      return install_verb(*m, c.args, [this] { return make_install_prompt(*m); });
     }
     int operator()(const command::Check&) const { return check_verb(*m); }
     int operator()(const command::Remove&) const { return remove_verb(*m); }
@@ -88,8 +86,11 @@ int run_main(std::span<const bridge::OsString> args, const bridge::Environment& 
               std::string(kTestRootVariable) + " is set, but this build has no test hook. Unset it.");
     return 2;
   }
-  const std::optional<machine::Machine> machine = host_machine();
-  return dispatch(*command, machine ? &*machine : nullptr);
+  // Shared: tray mode hands it on to threads that may outlive this call.
+  std::shared_ptr<const machine::Machine> machine;
+  if (std::optional<machine::Machine> host = host_machine())
+    machine = std::make_shared<const machine::Machine>(std::move(*host));
+  return dispatch(*command, machine);
 }
 
 }  // namespace

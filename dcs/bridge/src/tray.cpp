@@ -69,7 +69,7 @@ WorkerLink::WorkerLink(Parts parts)
       commands_(std::move(parts.commands)),
       activity_(std::move(parts.activity)) {}
 
-monitor::StatusSummary WorkerLink::status() { return status_->summary().value_or(monitor::StatusSummary{}); }
+std::optional<monitor::StatusSummary> WorkerLink::status() { return status_->summary(); }
 
 bool WorkerLink::simulator_running() { return status_->dcs_running(); }
 

@@ -39,8 +39,8 @@ class BridgeLink {
  public:
   virtual ~BridgeLink() = default;
 
-  // The monitor's latest summary (simulatorNotFound, no version, no add-ons before there is one).
-  virtual monitor::StatusSummary status() = 0;
+  // The monitor's latest summary; none until the monitor has one.
+  virtual std::optional<monitor::StatusSummary> status() = 0;
   virtual bool simulator_running() = 0;
   // Asks the monitor for a fresh check and waits for it, 500 ms at most; `status` reads the result.
   // Skipped while an install is in progress. Says in the log when the menu keeps an older status.
@@ -111,7 +111,7 @@ class WorkerLink final : public BridgeLink {
   };
   explicit WorkerLink(Parts parts);
 
-  monitor::StatusSummary status() override;
+  std::optional<monitor::StatusSummary> status() override;
   bool simulator_running() override;
   void refresh_now() override;
   std::unique_ptr<InstallGuard> begin_install() override;

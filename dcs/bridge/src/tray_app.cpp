@@ -67,7 +67,7 @@ void TrayApp::handle_event(tray::TrayUi& ui, tray::TrayEvent<tray::BridgeEvent> 
           app.start_repair(ui, true);
           break;
         case MC::OpenWebApp:
-          app.open_url_(bridge::BridgeConfig::kWebAppAddress);
+          app.open_url_(bridge::kWebAppAddress);
           break;
         case MC::StartWithWindows: {
           const bool on = app.autostart_.is_enabled();
@@ -172,7 +172,7 @@ void TrayApp::start_repair(tray::TrayUi& ui, bool add_ons) {
   Raised busy(busy_);  // declared after the guard: on a fault, too, `busy` goes before the guard ends
   // Taken before the first dialog: events that arrive inside the flow may use the link themselves.
   with_link([&](tray::BridgeLink& link) {
-    status = link.status().status;
+    if (const std::optional<monitor::StatusSummary> summary = link.status()) status = summary->status;
     guard = link.begin_install();
   });
   run_repair_(add_ons, status, ui);
@@ -191,17 +191,22 @@ void TrayApp::stop_bridge() {
   if (link) link->stop();
 }
 
-PathlessAutostart::PathlessAutostart()
-    : entry_(std::string(bridge::Autostart::run_key_path()), std::string(bridge::kAutostartValueName),
-             "TolvaroDcsBridge.exe") {}
+PathlessAutostart::PathlessAutostart() : PathlessAutostart(std::make_unique<bridge::Autostart>(fallback_entry())) {}
 
-bool PathlessAutostart::is_enabled() const { return entry_.is_enabled(); }
+PathlessAutostart::PathlessAutostart(std::unique_ptr<bridge::AutostartSetting> entry) : entry_(std::move(entry)) {}
+
+bridge::Autostart PathlessAutostart::fallback_entry() {
+  return bridge::Autostart(std::string(bridge::Autostart::run_key_path()), std::string(bridge::kAutostartValueName),
+                           "TolvaroDcsBridge.exe");
+}
+
+bool PathlessAutostart::is_enabled() const { return entry_->is_enabled(); }
 
 std::expected<void, base::OsError> PathlessAutostart::set(bool on) {
   if (on)
     return std::unexpected(base::OsError{
         0, "this program's path is unknown, and a Run value without it would start nothing at sign-in"});
-  return entry_.set(false);
+  return entry_->set(false);
 }
 
 }  // namespace tray_app

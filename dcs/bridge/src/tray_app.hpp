@@ -19,8 +19,9 @@ namespace tray_app {
 
 // Tray mode over `machine`: the bridge with its tray icon until the user quits. `announce` shows
 // the one-time "is running" notice (false when started at sign-in). Returns 0, 1, or 2 on a
-// configuration error.
-int run(const machine::Machine& machine, bool announce);
+// configuration error. The repair flows and the bridge worker (with its monitor thread, which may
+// outlive this call) share `machine`.
+int run(std::shared_ptr<const machine::Machine> machine, bool announce);
 
 // Opens a web address in the user's browser; a failure is only logged.
 void open_url(std::string_view address);
@@ -78,12 +79,20 @@ class TrayApp {
 // value without a path would start nothing at sign-in.
 class PathlessAutostart final : public bridge::AutostartSetting {
  public:
+  // Over fallback_entry() in the registry.
   PathlessAutostart();
+  // Over `entry`, which stands for the fallback entry.
+  explicit PathlessAutostart(std::unique_ptr<bridge::AutostartSetting> entry);
+
+  // The bare program name's entry: the usual Run key and value name, the command
+  // "TolvaroDcsBridge.exe".
+  static bridge::Autostart fallback_entry();
+
   bool is_enabled() const override;
   std::expected<void, base::OsError> set(bool on) override;
 
  private:
-  bridge::Autostart entry_;
+  std::unique_ptr<bridge::AutostartSetting> entry_;
 };
 
 }  // namespace tray_app

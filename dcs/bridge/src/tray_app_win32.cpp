@@ -9,7 +9,6 @@
 #include "dcs/bridge/src/repair.hpp"
 #include "dcs/bridge/src/tray_app.hpp"
 #include "dcs/bridge/src/wording.hpp"
-#include "dcs/install/src/real_machine.hpp"
 
 namespace tray_app {
 
@@ -28,7 +27,7 @@ void open_url(std::string_view address) {
   win32::Handle thread(started.hThread);
 }
 
-int run(const machine::Machine& machine, bool announce) {
+int run(std::shared_ptr<const machine::Machine> machine, bool announce) {
   std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env();
   if (!config) {
     base::log(base::Level::error, config.error().text());
@@ -51,12 +50,13 @@ int run(const machine::Machine& machine, bool announce) {
 
   TrayApp app(std::string(bridge::kBridgeVersion), *autostart, &open_url,
               [&machine](bool add_ons, std::optional<install::InstallStatus> status, tray::TrayUi& ui) {
-                repair::run_repair(machine, ui, repair::utc_now, add_ons, status);
+                repair::run_repair(*machine, ui, repair::utc_now, add_ons, status);
               },
               announce);
-  // The worker's own bundle of services: it outlives this frame on a thread that is never joined.
-  auto worker = [config = *config](tray::BridgeEvents events) {
-    tray::worker_main(config, machine::real_machine(), std::move(events));
+  // The worker runs on a thread that is never joined, and hands the services on to the monitor
+  // thread, which may outlive this frame: both hold the machine rather than borrow it.
+  auto worker = [config = *config, machine](tray::BridgeEvents events) {
+    tray::worker_main(config, machine::share(machine), std::move(events));
   };
   std::expected<void, tray::UiError> ran = tray::run<tray::BridgeEvent>(
       class_name, std::move(worker),

@@ -23,13 +23,15 @@ int start_with_windows_verb(bool on) {
   return 0;
 }
 
-int quit_verb() {
+int quit_verb() { return quit_verb(tray::quit_other_instance); }
+
+int quit_verb(const QuitOther& quit_other) {
   std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env();
   if (!config) {
     base::log(base::Level::error, config.error().text());
     return 2;
   }
-  switch (tray::quit_other_instance(tray_app::window_class_name(config->page_port))) {
+  switch (quit_other(tray_app::window_class_name(config->page_port))) {
     case tray::QuitOutcome::NotRunning:
       bridge::print_line("Tolvaro DCS Bridge is not running");
       return 0;

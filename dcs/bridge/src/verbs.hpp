@@ -1,9 +1,13 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "core/ui/src/tray.hpp"
 #include "dcs/bridge/src/command.hpp"
 #include "dcs/bridge/src/install_prompt.hpp"
 #include "dcs/install/src/install.hpp"
@@ -17,17 +21,25 @@ namespace cli {
 // Says how the collector is installed: 0 when installed, else 10 plus the install status's
 // position (10 simulatorNotFound to 15 wrongFolderSuspected).
 int check_verb(const machine::Machine& machine);
+// Makes the dialogs of `install --prompt` on the calling thread, which then shows them; never none.
+using MakePrompt = std::function<std::unique_ptr<InstallPrompt>()>;
 // Installs or repairs the collector and the add-ons: 0, or 10 no install found, 3 cannot tell
-// which folder, 2 folder refused, 4 lock held, 1 any other failure. `prompt` asks the user when
-// `args.prompt` is set; without it such a run fails with 1 before anything is done.
-int install_verb(const machine::Machine& machine, const InstallArgs& args, InstallPrompt* prompt);
+// which folder, 2 folder refused, 4 lock held, 1 any other failure. With `args.prompt` the user is
+// asked through dialogs from `make_prompt`, made once before anything is looked at; without it
+// they are never made.
+int install_verb(const machine::Machine& machine, const InstallArgs& args, const MakePrompt& make_prompt);
 // Takes the collector out of every DCS folder: 0, 1 when a folder failed, 4 when another run
 // holds the install lock.
 int remove_verb(const machine::Machine& machine);
 // 0, or 1 when the program's path cannot be found or the Run value cannot be changed.
 int start_with_windows_verb(bool on);
-// 0, 1 when the other instance was not seen to quit, 2 on a configuration error.
+// Closes the tray of the configured page port: 0 when it quit or none was running, 1 when it was
+// not seen to quit, 2 on a configuration error.
 int quit_verb();
+// Closes the tray window of a class and says how that went (tray::quit_other_instance).
+using QuitOther = std::function<tray::QuitOutcome(std::string_view class_name)>;
+// The same over `quit_other`.
+int quit_verb(const QuitOther& quit_other);
 
 // The pieces of the verbs.
 

@@ -119,6 +119,15 @@ TEST(AllowedOrigins, BuiltInSetHasOneLocalHttpAndFiveHttpsOrigins) {
   EXPECT_EQ(https, 5);
 }
 
+TEST(AllowedOrigins, TheWebAppIsOnTheFirstHttpsOriginOfTheBuiltInList) {
+  // The list starts with the development server, which is no place to send a user.
+  EXPECT_TRUE(bridge::kBuiltInOrigins[0].starts_with("http://")) << bridge::kBuiltInOrigins[0];
+  EXPECT_EQ(bridge::kWebAppAddress, std::string(bridge::kBuiltInOrigins[1]) + "/fly");
+  EXPECT_EQ(bridge::kWebAppAddress, "https://tolvaro.app/fly");
+  EXPECT_TRUE(BridgeConfig::default_allowed_origins().contains(std::string(bridge::kWebAppOrigin)))
+      << "pages of the web app's own site are accepted";
+}
+
 TEST(FromEnv, DefaultsWhenNothingIsSet) {
   auto config = BridgeConfig::from_env(FakeEnvironment{});
   ASSERT_TRUE(config.has_value());

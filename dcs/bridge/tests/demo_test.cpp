@@ -48,36 +48,63 @@ TEST(DemoFolder, ThePickedPathInItsDebugForm) {
   EXPECT_EQ(demo::folder_piece(cancelled), Lines{"picked: None"});
 }
 
-TEST(DemoRepair, TheRepairQuestionThenTheTwoAddOnQuestions) {
+// Forwards to a scripted dialog service and notes each question in the journal that the printed
+// lines go to, so a test sees what was printed before which question.
+class JournalDialogs final : public dialogs::Dialogs {
+ public:
+  JournalDialogs(dialogs::Dialogs& inner, Lines& journal) : inner_(inner), journal_(journal) {}
+  DialogAnswer ask(const dialogs::Question& question) override {
+    journal_.push_back("asked: " + question.heading);
+    return inner_.ask(question);
+  }
+  std::optional<std::string> pick_folder(const dialogs::FolderRequest& request) override {
+    journal_.push_back("picker: " + request.title);
+    return inner_.pick_folder(request);
+  }
+  void tell(const dialogs::DialogMessage& message) override {
+    journal_.push_back("told: " + message.heading);
+    inner_.tell(message);
+  }
+  bool bring_top_dialog_to_front() override { return inner_.bring_top_dialog_to_front(); }
+
+ private:
+  dialogs::Dialogs& inner_;
+  Lines& journal_;
+};
+
+TEST(DemoRepair, TheRepairAnswerIsPrintedBeforeTheAddOnQuestionsAndTheRestAfterThem) {
   struct Case {
     std::vector<DialogAnswer> answers;
     std::string repair_line;
     std::string add_ons_line;
-    std::size_t questions;
+    bool bandit_asked;
   };
   const Case cases[] = {
       {{DialogAnswer::button(0), DialogAnswer::button(0), DialogAnswer::button(0)}, "repair: Button(0)",
-       "optional add-ons: Some(Options { map_marker: Install, bandit_tool: Install }) (nothing is written)", 3},
+       "optional add-ons: Some(Options { map_marker: Install, bandit_tool: Install }) (nothing is written)", true},
       {{DialogAnswer::closed(), DialogAnswer::button(1), DialogAnswer::button(1)}, "repair: Closed",
-       "optional add-ons: Some(Options { map_marker: Remove, bandit_tool: LeaveAsIs }) (nothing is written)", 3},
+       "optional add-ons: Some(Options { map_marker: Remove, bandit_tool: LeaveAsIs }) (nothing is written)", true},
       // A closed add-on question asks no further one.
       {{DialogAnswer::button(1), DialogAnswer::closed()}, "repair: Button(1)",
-       "optional add-ons: None (nothing is written)", 2},
+       "optional add-ons: None (nothing is written)", false},
       {{DialogAnswer::button(0), DialogAnswer::button(0), DialogAnswer::closed()}, "repair: Button(0)",
-       "optional add-ons: None (nothing is written)", 3},
+       "optional add-ons: None (nothing is written)", true},
   };
   for (const Case& c : cases) {
-    ScriptedDialogs dialogs;
-    for (const DialogAnswer& a : c.answers) dialogs.then(a);
-    EXPECT_EQ(demo::repair_piece(dialogs),
-              (Lines{c.repair_line, c.add_ons_line, "F10 map marker (recommended)", "Bandit tool (recommended)"}));
-    EXPECT_EQ(dialogs.questions().size(), c.questions);
-    EXPECT_TRUE(dialogs.finished());
-    EXPECT_EQ(dialogs.headings()[0], "Repair Tolvaro in DCS");
-    EXPECT_EQ(dialogs.headings()[1], "F10 map marker (recommended)");
-    if (c.questions == 3) {
-      EXPECT_EQ(dialogs.headings()[2], "Bandit tool (recommended)");
-    }
+    SCOPED_TRACE(c.repair_line + " / " + c.add_ons_line);
+    ScriptedDialogs scripted;
+    for (const DialogAnswer& a : c.answers) scripted.then(a);
+    Lines journal;
+    JournalDialogs dialogs(scripted, journal);
+    demo::repair_piece(dialogs,
+                       [&journal](std::string_view line) { journal.push_back("printed: " + std::string(line)); });
+    Lines expected{"asked: Repair Tolvaro in DCS", "printed: " + c.repair_line, "asked: F10 map marker (recommended)"};
+    if (c.bandit_asked) expected.push_back("asked: Bandit tool (recommended)");
+    for (const std::string& line : {c.add_ons_line, std::string("F10 map marker (recommended)"),
+                                    std::string("Bandit tool (recommended)")})
+      expected.push_back("printed: " + line);
+    EXPECT_EQ(journal, expected);
+    EXPECT_TRUE(scripted.finished());
   }
 }
 

@@ -80,6 +80,9 @@ void map_marker(FakeMachine& f) {
     put(f, "Scripts\\" + std::string(file.relative_path), file.contents);
 }
 void bandit_tool(FakeMachine& f) { put(f, kBandit, embedded::BANDIT_TOOL_FILE.contents); }
+// A bandit tool that an earlier release installed: the program knows those only by their hashes,
+// so these bytes were made to hash like the first of them.
+void earlier_bandit_tool(FakeMachine& f) { put(f, kBandit, "-- an earlier bandit tool: ptGLODLO6zCuRAjAOrbw.L\n"); }
 void installed(FakeMachine& f) {
   script(f);
   hook_line(f);
@@ -192,6 +195,8 @@ INSTANTIATE_TEST_SUITE_P(
         QuestionCase{"NewFolder", {nullptr, false, std::nullopt, {kCancel}}, InstallStatus::notInstalled, {kSetUp}},
         QuestionCase{"EditedScript", {edited_script, false, std::nullopt, {kCancel}}, InstallStatus::modified,
                      {kRepairHeading}},
+        QuestionCase{"EarlierBanditTool", {all({installed, earlier_bandit_tool}), false, std::nullopt, {kCancel}},
+                     InstallStatus::outdated, {kRepairHeading}},
         QuestionCase{"ScriptWithoutItsLine", {script, false, std::nullopt, {kClosed}}, InstallStatus::installFailed,
                      {kRepairHeading}},
         QuestionCase{"EverythingCurrent", {installed, false, std::nullopt, {kCancel}}, InstallStatus::installed,
@@ -210,6 +215,7 @@ struct OptionsCase {
   Setup setup;
   bool map_marker_after;
   bool bandit_tool_after;
+  std::optional<Lines> done;  // the closing lines, where they tell what the run did
 };
 
 class RepairOptions : public Repair, public ::testing::WithParamInterface<OptionsCase> {};
@@ -221,15 +227,22 @@ TEST_P(RepairOptions, FollowTheFolderStatus) {
   EXPECT_TRUE(has(kCollector));
   EXPECT_EQ(has_map_marker(), c.map_marker_after);
   EXPECT_EQ(has(kBandit), c.bandit_tool_after);
+  if (c.done) {
+    EXPECT_EQ(closing(kDone), *c.done);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Statuses, RepairOptions,
-    ::testing::Values(OptionsCase{"NotInstalledGetsBoth", nullptr, true, true},
-                      OptionsCase{"InstalledKeepsTheMapMarkerOnly", all({installed, map_marker}), true, false},
-                      OptionsCase{"InstalledKeepsTheBanditToolOnly", all({installed, bandit_tool}), false, true},
-                      OptionsCase{"ModifiedAddsNeither", edited_script, false, false},
-                      OptionsCase{"FailedKeepsBoth", all({script, map_marker, bandit_tool}), true, true}),
+    ::testing::Values(
+        OptionsCase{"NotInstalledGetsBoth", nullptr, true, true, std::nullopt},
+        OptionsCase{"InstalledKeepsTheMapMarkerOnly", all({installed, map_marker}), true, false, std::nullopt},
+        OptionsCase{"InstalledKeepsTheBanditToolOnly", all({installed, bandit_tool}), false, true, std::nullopt},
+        OptionsCase{"ModifiedAddsNeither", edited_script, false, false, std::nullopt},
+        // The earlier bandit tool is brought up to date; the missing map marker stays out.
+        OptionsCase{"OutdatedUpdatesWhatIsThere", all({installed, earlier_bandit_tool}), false, true,
+                    Lines{"Updated the bandit tool.", kBanditHint, kMissionHint}},
+        OptionsCase{"FailedKeepsBoth", all({script, map_marker, bandit_tool}), true, true, std::nullopt}),
     name_of<OptionsCase>);
 
 // Add-ons mode: one question per add-on, its answer deciding the add-on's fate.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,7 +25,7 @@ using bridge::testing::FakeTray;
 
 // What a fake link saw, kept apart from the link, which the application may drop.
 struct LinkLog {
-  monitor::StatusSummary summary;
+  std::optional<monitor::StatusSummary> summary;  // none: the monitor has none yet
   bool simulator_running = false;
   int refreshes = 0;
   int guards_begun = 0;
@@ -35,7 +36,7 @@ struct LinkLog {
 class FakeLink final : public tray::BridgeLink {
  public:
   explicit FakeLink(std::shared_ptr<LinkLog> log) : log_(std::move(log)) {}
-  monitor::StatusSummary status() override { return log_->summary; }
+  std::optional<monitor::StatusSummary> status() override { return log_->summary; }
   bool simulator_running() override { return log_->simulator_running; }
   void refresh_now() override { ++log_->refreshes; }
   std::unique_ptr<tray::InstallGuard> begin_install() override {
@@ -51,6 +52,32 @@ class FakeLink final : public tray::BridgeLink {
 
  private:
   std::shared_ptr<LinkLog> log_;
+};
+
+// The Run key's values by name, as the registry would hold them.
+using RunKey = std::map<std::string, std::string>;
+
+// A Start-with-Windows entry on a RunKey, reading and writing it as the real entry does the registry.
+class RunKeyEntry final : public bridge::AutostartSetting {
+ public:
+  RunKeyEntry(RunKey& key, const bridge::Autostart& like)
+      : key_(key), name_(like.value_name()), command_(like.command()) {}
+  bool is_enabled() const override {
+    const auto stored = key_.find(name_);
+    return stored != key_.end() && bridge::command_matches(stored->second, command_);
+  }
+  std::expected<void, base::OsError> set(bool on) override {
+    if (on)
+      key_[name_] = command_;
+    else
+      key_.erase(name_);
+    return {};
+  }
+
+ private:
+  RunKey& key_;
+  std::string name_;
+  std::string command_;
 };
 
 class FakeAutostart final : public bridge::AutostartSetting {
@@ -82,8 +109,9 @@ struct Bed {
   std::function<void()> during_repair;
   TrayApp app;
 
-  explicit Bed(bool announce = true)
-      : app("0.5.0", autostart, [this](std::string_view address) { opened.emplace_back(address); },
+  // `setting`: Start with Windows in place of `autostart`.
+  explicit Bed(bool announce = true, bridge::AutostartSetting* setting = nullptr)
+      : app("0.5.0", setting ? *setting : autostart, [this](std::string_view address) { opened.emplace_back(address); },
             [this](bool add_ons, std::optional<InstallStatus> status, tray::TrayUi&) {
               repairs.push_back({add_ons, status, link->guards_held});
               if (during_repair) during_repair();
@@ -95,7 +123,12 @@ struct Bed {
   void click(MenuCommand command) { send(tray::MenuItemClicked{tray_app::id_of(command)}); }
   // The bridge runs with the collector installed in the given state.
   void running(InstallStatus status, std::optional<std::uint32_t> version = 8) {
-    link->summary = {version, status, true, true};
+    link->summary = monitor::StatusSummary{version, status, true, true};
+    post(tray::Running{std::make_unique<FakeLink>(link)});
+  }
+  // The bridge runs, but its monitor has no summary yet.
+  void running_without_summary() {
+    link->summary.reset();
     post(tray::Running{std::make_unique<FakeLink>(link)});
   }
 };
@@ -210,13 +243,40 @@ TEST(TrayMenu, BeforeTheBridgeRunsTheMenuSaysStartingAndAsksNoCheck) {
   EXPECT_EQ(bed.link->refreshes, 1);
 }
 
+TEST(TrayMenu, ALinkWhoseMonitorHasNoSummaryYetShowsStartingAndRepairsWithoutAStatus) {
+  Bed bed;
+  bed.send(tray::Started{});
+  bed.running_without_summary();
+  bed.send(tray::MenuOpening{});
+  EXPECT_EQ(bed.link->refreshes, 1) << "the link is there, so the menu asks for a check";
+  EXPECT_EQ(bed.tray.title(), "Starting\u2026");
+  EXPECT_EQ(bed.tray.shown().tooltip, "Tolvaro DCS Bridge: Starting\u2026");
+  EXPECT_EQ(labels(bed.tray.shown().menu), (std::vector<std::string>{"Starting\u2026", "Bridge 0.5.0", "-",
+                                                                      "Open Tolvaro", "Repair DCS setup\u2026",
+                                                                      "Configure optional add-ons\u2026",
+                                                                      "Start with Windows", "-", "Quit"}));
+  EXPECT_FALSE(bed.tray.shown().attention);
+  EXPECT_TRUE(bed.tray.balloons.empty()) << "neither a problem balloon nor the notice before there is a status";
+
+  bed.click(MenuCommand::Repair);
+  ASSERT_EQ(bed.repairs.size(), 1u);
+  EXPECT_EQ(bed.repairs[0].status, std::nullopt) << "no summary is no status, not simulatorNotFound";
+  EXPECT_EQ(bed.repairs[0].guards_held, 1) << "the link's guard is held all the same";
+
+  // The first summary brings the real row and the notice owed.
+  bed.link->summary = monitor::StatusSummary{8, InstallStatus::installed, true, true};
+  bed.post(tray::StatusChanged{});
+  EXPECT_EQ(bed.tray.title(), "Waiting for DCS");
+  EXPECT_EQ(bed.tray.balloons.size(), 1u);
+}
+
 TEST(TrayBalloons, AProblemIsBalloonedOncePerRun) {
   Bed bed(false);
   bed.running(InstallStatus::outdated);
   bed.post(tray::StatusChanged{});
-  bed.link->summary.status = InstallStatus::installed;
+  bed.link->summary->status = InstallStatus::installed;
   bed.post(tray::StatusChanged{});
-  bed.link->summary.status = InstallStatus::outdated;
+  bed.link->summary->status = InstallStatus::outdated;
   bed.post(tray::StatusChanged{});
   EXPECT_EQ(bed.tray.balloon_texts(),
             std::vector<std::string>{"The Tolvaro script in DCS is out of date. Click to fix."});
@@ -250,7 +310,7 @@ TEST(TrayBalloons, TheRunningNoticeComesOnceOnAPlainStartOnly) {
     Bed bed(c.announce);
     bed.running(c.statuses.front());
     for (InstallStatus s : c.statuses) {
-      bed.link->summary.status = s;
+      bed.link->summary->status = s;
       bed.post(tray::StatusChanged{});
     }
     int notices = 0;
@@ -270,7 +330,7 @@ TEST(TrayClicks, AProblemBalloonLeadsToTheRepairTheRunningNoticeDoesNot) {
   bed.send(tray::NotificationClicked{});
   EXPECT_TRUE(bed.repairs.empty()) << "the running notice is no repair";
 
-  bed.link->summary.status = InstallStatus::notInstalled;
+  bed.link->summary->status = InstallStatus::notInstalled;
   bed.post(tray::StatusChanged{});
   bed.send(tray::NotificationClicked{});
   ASSERT_EQ(bed.repairs.size(), 1u);
@@ -376,6 +436,57 @@ TEST(TrayStartWithWindows, WithoutItsOwnPathTheProgramDoesNotTurnItOn) {
   ASSERT_FALSE(on.has_value());
   EXPECT_EQ(on.error().text,
             "this program's path is unknown, and a Run value without it would start nothing at sign-in");
+}
+
+TEST(TrayStartWithWindows, WithoutItsOwnPathTheMenuTurnsTheBareEntryOffButNeverOn) {
+  const bridge::Autostart fallback = tray_app::PathlessAutostart::fallback_entry();
+  EXPECT_EQ(fallback.run_key(), "Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+  EXPECT_EQ(fallback.value_name(), "Tolvaro DCS Bridge");
+  EXPECT_EQ(fallback.command(), "TolvaroDcsBridge.exe");
+  const std::string with_path = "\"C:\\Tolvaro\\TolvaroDcsBridge.exe\" --autostart";
+  const std::string refused =
+      "cannot change Start with Windows: this program's path is unknown, and a Run value without it would start "
+      "nothing at sign-in";
+  struct Case {
+    const char* name;
+    std::optional<std::string> stored;  // the Run value before the clicks
+    bool checked;                       // as the fallback entry reads it
+  };
+  const Case cases[] = {
+      {"no value", std::nullopt, false},
+      {"the bare name an older run wrote", "TolvaroDcsBridge.exe", true},
+      {"the bare name in other letter case", "tolvarodcsbridge.EXE", true},
+      {"a command with a path, not the fallback's", with_path, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunKey key;
+    if (c.stored) key["Tolvaro DCS Bridge"] = *c.stored;
+    tray_app::PathlessAutostart pathless(std::make_unique<RunKeyEntry>(key, fallback));
+    Bed bed(false, &pathless);
+    bed.running(InstallStatus::installed);
+    EXPECT_EQ(std::get<tray::Item>(bed.tray.shown().menu[6]).checked, c.checked);
+
+    LogCapture log;
+    bed.click(MenuCommand::StartWithWindows);
+    const bool was_on = c.checked;
+    if (was_on) {
+      EXPECT_TRUE(log.entries().empty()) << "turning it off works";
+      EXPECT_FALSE(key.contains("Tolvaro DCS Bridge"));
+    } else {
+      EXPECT_EQ(log.entries(), (std::vector<LogCapture::Entry>{{"warn", refused}}));
+      EXPECT_EQ(key.contains("Tolvaro DCS Bridge") ? std::optional(key.at("Tolvaro DCS Bridge")) : std::nullopt,
+                c.stored)
+          << "the registry is left as it was";
+    }
+    EXPECT_FALSE(std::get<tray::Item>(bed.tray.shown().menu[6]).checked) << "the check mark shows the registry";
+
+    // Once off, it stays refused.
+    log.clear();
+    bed.click(MenuCommand::StartWithWindows);
+    EXPECT_EQ(log.entries(), (std::vector<LogCapture::Entry>{{"warn", refused}}));
+    EXPECT_FALSE(std::get<tray::Item>(bed.tray.shown().menu[6]).checked);
+  }
 }
 
 TEST(TrayEnd, APortTakenByAnotherProgramEndsQuietly) {

@@ -347,7 +347,8 @@ TEST_F(TrayWorker, ServesPagesAndTellsTheUiThreadWhatTheyAndTheCollectorDo) {
   ASSERT_GE(start_lines.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(start_lines.begin(), start_lines.begin() + 3),
             (std::vector<std::string>{"info: install status: notInstalled", "info: DCS is not running", banner()}));
-  EXPECT_EQ(link->status().status, install::InstallStatus::notInstalled);
+  ASSERT_TRUE(link->status().has_value()) << "the first scan gave the monitor its summary";
+  EXPECT_EQ(link->status()->status, install::InstallStatus::notInstalled);
   EXPECT_FALSE(link->simulator_running());
 
   rt.run([&]() -> asio::awaitable<void> {

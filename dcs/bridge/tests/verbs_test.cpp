@@ -1,11 +1,12 @@
-// The check, install and remove verbs over an in-memory PC: their exact output lines, log lines
-// and exit codes.
+// The check, install and remove verbs over an in-memory PC, and quit over a stand-in for the other
+// instance: their exact output lines, log lines and exit codes.
 #include <gmock/gmock.h>
 
 #include <functional>
 
 #include "core/base/tests/log_capture.hpp"
 #include "core/ui/tests/scripted_dialogs.hpp"
+#include "dcs/bridge/src/config.hpp"
 #include "dcs/bridge/src/verbs.hpp"
 #include "dcs/bridge/tests/output_capture.hpp"
 #include "dcs/install/src/embedded.hpp"
@@ -88,6 +89,20 @@ class FakePrompt : public cli::InstallPrompt {
   std::vector<Path> asked;
 };
 
+// A prompt that the verb may own, answering through one that the test keeps.
+class LentPrompt final : public cli::InstallPrompt {
+ public:
+  explicit LentPrompt(cli::InstallPrompt& lent) : lent_(lent) {}
+  std::optional<Path> pick_folder(const std::vector<FolderCandidate>& candidates) override {
+    return lent_.pick_folder(candidates);
+  }
+  bool confirm_unknown_folder(const Path& folder) override { return lent_.confirm_unknown_folder(folder); }
+  bool dialog_failed() const override { return lent_.dialog_failed(); }
+
+ private:
+  cli::InstallPrompt& lent_;
+};
+
 // A PC with one DCS installation whose user folder DCS has written to.
 class Verbs : public ::testing::Test {
  public:
@@ -135,8 +150,17 @@ class Verbs : public ::testing::Test {
     return false;
   }
 
+  // The verb with `prompt` as its dialogs, lent for the run; `prompts_made` counts the times the
+  // verb made them.
   int install(InstallArgs args = {}, cli::InstallPrompt* prompt = nullptr) {
-    return cli::install_verb(machine_, args, prompt);
+    return cli::install_verb(machine_, args, [this, prompt]() -> std::unique_ptr<cli::InstallPrompt> {
+      ++prompts_made;
+      if (!prompt) {
+        ADD_FAILURE() << "the verb made dialogs that the test did not foresee";
+        return nullptr;
+      }
+      return std::make_unique<LentPrompt>(*prompt);
+    });
   }
   static InstallArgs with_folder(std::string_view folder) {
     InstallArgs args;
@@ -161,6 +185,7 @@ class Verbs : public ::testing::Test {
   machine::Machine machine_ = fake_.machine();
   base::testing::LogCapture log_;
   bridge::testing::OutputCapture output_;
+  int prompts_made = 0;
 };
 
 // check
@@ -493,14 +518,25 @@ TEST_F(Verbs, OtherFailuresExitWith1AndKeepTheStepsReported) {
 
 // install --prompt
 
-TEST_F(Verbs, PromptWithoutDialogsFailsBeforeAnything) {
+TEST_F(Verbs, PromptMakesTheDialogsOnceBeforeAnythingAndNoneMakesAFaultNotAnInstall) {
+  // No folder found: the folder window, then the consent for the folder picked, over one set of
+  // dialogs.
+  remove_installation();
+  fake_.add_folder("D:\\Empty");
+  FakePrompt prompt;
+  prompt.pick = [](const std::vector<FolderCandidate>&) { return std::optional<Path>(Path("D:\\Empty")); };
+  EXPECT_EQ(install(prompted(), &prompt), 2);
+  EXPECT_EQ(prompt.offered.size(), 1u);
+  EXPECT_THAT(prompt.asked, ElementsAre(Path("D:\\Empty")));
+  EXPECT_EQ(prompts_made, 1);
+
+  // Dialogs that could not be made are an internal fault, met before the PC is looked at.
   add_second_installation();
   fake_.clear_calls();
-  EXPECT_EQ(install(prompted(), nullptr), 1);
+  EXPECT_THROW(cli::install_verb(machine_, prompted(), [] { return std::unique_ptr<cli::InstallPrompt>(); }),
+               std::logic_error);
+  EXPECT_THAT(fake_.calls(), IsEmpty());
   EXPECT_THAT(out(), IsEmpty());
-  EXPECT_THAT(logged(), ElementsAre("error --prompt is not available in this build; leave it out, or "
-                                    "name the folder with --saved-games"));
-  EXPECT_FALSE(wrote_anything());
 }
 
 TEST_F(Verbs, PromptLetsTheUserPickAmongSeveralFolders) {
@@ -625,10 +661,11 @@ TEST_F(Verbs, PromptOverDialogsBrowsesForTheFolderWhenNoneIsFound) {
   }
 }
 
-TEST_F(Verbs, WithoutPromptThePromptIsNotUsed) {
+TEST_F(Verbs, WithoutPromptNoDialogsAreMade) {
   add_second_installation();
   FakePrompt prompt;
   EXPECT_EQ(install(InstallArgs{}, &prompt), 3);
+  EXPECT_EQ(prompts_made, 0);
   EXPECT_THAT(prompt.offered, IsEmpty());
 }
 
@@ -695,6 +732,39 @@ TEST_F(Verbs, RemoveNeedsTheLock) {
               ElementsAre("error cannot lock " + std::string(kLockShown) + ": Access is denied. (os error 5)"));
   EXPECT_THAT(out(), IsEmpty());
   EXPECT_EQ(file(kCollector), std::string(embedded::COLLECTOR_FILE.contents));
+}
+
+// quit
+
+TEST(QuitVerb, EachOutcomeOfClosingTheOtherTrayHasItsLineAndExitCode) {
+  const std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env();
+  ASSERT_TRUE(config.has_value()) << "the test's environment sets a bad port";
+  const std::string tray_class = "TolvaroDcsBridge." + std::to_string(config->page_port);
+  struct Case {
+    tray::QuitOutcome outcome;
+    int exit_code;
+    Lines out;
+    std::vector<Entry> logged;
+  };
+  const Case cases[] = {
+      {tray::QuitOutcome::NotRunning, 0, {"Tolvaro DCS Bridge is not running"}, {}},
+      {tray::QuitOutcome::Quit, 0, {"Tolvaro DCS Bridge quit"}, {}},
+      {tray::QuitOutcome::TimedOut, 1, {}, {{"error", "Tolvaro DCS Bridge was not seen to quit within 10 seconds"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exit_code);
+    base::testing::LogCapture log;
+    bridge::testing::OutputCapture output;
+    std::vector<std::string> closed;
+    EXPECT_EQ(cli::quit_verb([&](std::string_view class_name) {
+                closed.emplace_back(class_name);
+                return c.outcome;
+              }),
+              c.exit_code);
+    EXPECT_EQ(closed, Lines{tray_class}) << "the tray window of the page port, once";
+    EXPECT_EQ(output.lines(), c.out);
+    EXPECT_EQ(log.entries(), c.logged);
+  }
 }
 
 }  // namespace

@@ -12,7 +12,76 @@ bool starts_with_drive(std::u16string_view s) {
   return s.size() >= 2 && is_drive_letter(s[0]) && s[1] == u':';
 }
 
+// The services of a shared bundle, each holding the bundle.
+class SharedRegistry final : public RegistryReader {
+ public:
+  explicit SharedRegistry(std::shared_ptr<const Machine> owner) : owner_(std::move(owner)) {}
+  std::optional<std::string> read_string(RegistryRoot root, std::string_view subkey,
+                                         std::string_view value) const override {
+    return owner_->registry->read_string(root, subkey, value);
+  }
+
+ private:
+  std::shared_ptr<const Machine> owner_;
+};
+
+class SharedKnownFolders final : public KnownFolders {
+ public:
+  explicit SharedKnownFolders(std::shared_ptr<const Machine> owner) : owner_(std::move(owner)) {}
+  std::optional<Path> saved_games() const override { return owner_->known_folders->saved_games(); }
+  std::optional<Path> local_app_data() const override { return owner_->known_folders->local_app_data(); }
+  std::optional<Path> profile() const override { return owner_->known_folders->profile(); }
+
+ private:
+  std::shared_ptr<const Machine> owner_;
+};
+
+class SharedProcesses final : public ProcessList {
+ public:
+  explicit SharedProcesses(std::shared_ptr<const Machine> owner) : owner_(std::move(owner)) {}
+  bool is_running(std::string_view exe_name) const override { return owner_->processes->is_running(exe_name); }
+
+ private:
+  std::shared_ptr<const Machine> owner_;
+};
+
+class SharedFiles final : public FileSystem {
+ public:
+  explicit SharedFiles(std::shared_ptr<const Machine> owner) : owner_(std::move(owner)) {}
+  PathKind kind(const Path& path) const override { return files().kind(path); }
+  ReadOutcome read(const Path& path) const override { return files().read(path); }
+  std::expected<bool, IoError> is_read_only(const Path& path) const override { return files().is_read_only(path); }
+  std::expected<void, IoError> create_dir_all(const Path& path) const override {
+    return files().create_dir_all(path);
+  }
+  std::expected<void, IoError> write_atomic(const Path& path, std::string_view bytes) const override {
+    return files().write_atomic(path, bytes);
+  }
+  std::expected<void, IoError> write_new(const Path& path, std::string_view bytes) const override {
+    return files().write_new(path, bytes);
+  }
+  std::expected<void, IoError> write_in_place(const Path& path, std::string_view bytes) const override {
+    return files().write_in_place(path, bytes);
+  }
+  std::expected<void, IoError> remove_file(const Path& path) const override { return files().remove_file(path); }
+  std::expected<std::vector<Path>, IoError> list_dir(const Path& path) const override {
+    return files().list_dir(path);
+  }
+  std::expected<void, IoError> remove_dir(const Path& path) const override { return files().remove_dir(path); }
+  std::expected<FileLock, IoError> lock(const Path& path) const override { return files().lock(path); }
+  std::optional<FileTime> modified_time(const Path& path) const override { return files().modified_time(path); }
+
+ private:
+  const FileSystem& files() const { return *owner_->files; }
+  std::shared_ptr<const Machine> owner_;
+};
+
 }  // namespace
+
+Machine share(std::shared_ptr<const Machine> owner) {
+  return Machine{std::make_unique<SharedRegistry>(owner), std::make_unique<SharedKnownFolders>(owner),
+                 std::make_unique<SharedProcesses>(owner), std::make_unique<SharedFiles>(owner)};
+}
 
 IoErrorKind kind_of_code(std::uint32_t code) {
   switch (code) {

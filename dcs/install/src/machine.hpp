@@ -152,6 +152,10 @@ struct Machine {
   std::unique_ptr<FileSystem> files;
 };
 
+// A bundle whose services are those of `owner`, which it keeps alive: for a thread that uses the
+// same services as its starter and may outlive the starter's hold on them.
+Machine share(std::shared_ptr<const Machine> owner);
+
 // Path functions.
 
 // The text with which install messages show a path: a leading user-profile folder (ASCII case
