@@ -65,6 +65,13 @@ std::string done_body(const Lines& lines) {
   return body;
 }
 
+const Lines kEverythingAdded{"Added the Tolvaro script.",
+                             "Added the F10 map marker.",
+                             "Added the bandit tool.",
+                             "Added Tolvaro's line to Export.lua.",
+                             "If DCS is open, restart DCS to load the bandit tool.",
+                             "If DCS is open, restart your mission to pick up the change."};
+
 class Journey : public bridge::testing::DcsFolders {
  protected:
   Journey() {
@@ -118,6 +125,18 @@ class Journey : public bridge::testing::DcsFolders {
     EXPECT_TRUE(ui_testing::wait_for_window_gone(done));
   }
 
+  // Answers "Repair" to the question that sets Tolvaro up in Saved Games\DCS, and closes the Done
+  // message that lists everything added; `journey` names their pictures.
+  void set_up_saved_games_dcs(const std::string& journey) {
+    const Window question = dialog("Set up Tolvaro in DCS", journey + "-repair");
+    ASSERT_NE(question, 0u);
+    EXPECT_TRUE(ui_testing::read_dialog(question).says(
+        "Tolvaro will be set up in Saved Games\\DCS, with the F10 map marker and the bandit tool (both "
+        "recommended).\n\nTo leave either out, use Configure optional add-ons in the tray menu afterwards."));
+    ASSERT_TRUE(ui_testing::press_button(question, kFirstButton));
+    close_done(kEverythingAdded, journey + "-done");
+  }
+
   // Whether `folder` holds this program's collector, map marker and bandit tool.
   bool holds_the_collector(const std::string& folder) const {
     return file(folder + "\\Scripts\\Tolvaro\\collectorScript.lua") == std::string(embedded::COLLECTOR_FILE.contents);
@@ -148,13 +167,6 @@ class Journey : public bridge::testing::DcsFolders {
 const std::string kNotSetUp = tray_tooltip("Not set up in DCS");
 const std::string kWaiting = tray_tooltip("Waiting for DCS");
 
-const Lines kEverythingAdded{"Added the Tolvaro script.",
-                             "Added the F10 map marker.",
-                             "Added the bandit tool.",
-                             "Added Tolvaro's line to Export.lua.",
-                             "If DCS is open, restart DCS to load the bandit tool.",
-                             "If DCS is open, restart your mission to pick up the change."};
-
 // 1. A new PC with DCS installed but never set up.
 TEST_F(Journey, NewPcWithDcsNeverSetUp) {
   TrayProgram& tray = start();
@@ -177,13 +189,7 @@ TEST_F(Journey, NewPcWithDcsNeverSetUp) {
   EXPECT_EQ(ui_testing::photograph(menu->window, "journey1-menu"), std::nullopt);
   ASSERT_TRUE(TrayProgram::pick(*menu, "Repair DCS setup…"));
 
-  const Window question = dialog("Set up Tolvaro in DCS", "journey1-repair");
-  ASSERT_NE(question, 0u);
-  EXPECT_TRUE(ui_testing::read_dialog(question).says(
-      "Tolvaro will be set up in Saved Games\\DCS, with the F10 map marker and the bandit tool (both recommended)."
-      "\n\nTo leave either out, use Configure optional add-ons in the tray menu afterwards."));
-  ASSERT_TRUE(ui_testing::press_button(question, kFirstButton));
-  close_done(kEverythingAdded, "journey1-done");
+  set_up_saved_games_dcs("journey1");
 
   EXPECT_TRUE(holds_the_collector("Saved Games\\DCS"));
   EXPECT_TRUE(holds_the_map_marker("Saved Games\\DCS"));
@@ -229,13 +235,7 @@ TEST_F(Journey, TwoDcsFoldersTheUserPicksOne) {
                           }));
   ASSERT_TRUE(ui_testing::press_button(pick, kFirstCommandLink + 1));
 
-  const Window question = dialog("Set up Tolvaro in DCS", "journey2-repair");
-  ASSERT_NE(question, 0u);
-  EXPECT_TRUE(ui_testing::read_dialog(question).says(
-      "Tolvaro will be set up in Saved Games\\DCS, with the F10 map marker and the bandit tool (both recommended)."
-      "\n\nTo leave either out, use Configure optional add-ons in the tray menu afterwards."));
-  ASSERT_TRUE(ui_testing::press_button(question, kFirstButton));
-  close_done(kEverythingAdded, "journey2-done");
+  set_up_saved_games_dcs("journey2");
 
   EXPECT_TRUE(holds_the_collector("Saved Games\\DCS"));
   EXPECT_TRUE(hooks_export_lua("Saved Games\\DCS"));
