@@ -209,7 +209,8 @@ TEST_F(Journey, NewPcWithDcsNeverSetUp) {
   EXPECT_EQ(tray.finish().exit_code, 0);
 }
 
-// 2. Two DCS folders, release and open beta, and nothing that tells which one DCS uses.
+// 2. Two DCS folders, release and open beta, and nothing that tells which one DCS uses; the repair
+// starts from the balloon.
 TEST_F(Journey, TwoDcsFoldersTheUserPicksOne) {
   add_open_beta();
   // The release was last flown the day before.
@@ -218,10 +219,10 @@ TEST_F(Journey, TwoDcsFoldersTheUserPicksOne) {
   ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
   time.QuadPart -= 30ULL * 3600 * 10'000'000;
   set_modified_time("Saved Games\\DCS\\Logs\\dcs.log", {time.LowPart, time.HighPart});
-  start();
-  const auto menu = menu_of(kNotSetUp);
-  ASSERT_TRUE(menu);
-  ASSERT_TRUE(TrayProgram::pick(*menu, "Repair DCS setup…"));
+  TrayProgram& tray = start();
+  // This time the pilot clicks the balloon.
+  ASSERT_TRUE(tray.balloon("Tolvaro isn't set up in DCS. Click to fix."));
+  ASSERT_TRUE(tray.click_balloon());
 
   const Window pick = dialog("Where does DCS keep its Saved Games folder?", "journey2-pick-folder");
   ASSERT_NE(pick, 0u);
