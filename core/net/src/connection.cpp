@@ -4,12 +4,13 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <variant>
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
-#include <boost/asio/deferred.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
@@ -20,7 +21,6 @@
 #include "core/base/src/token_bucket.hpp"
 #include "core/net/src/closing.hpp"
 #include "core/net/src/handshake.hpp"
-#include "core/net/src/kit/tasks.hpp"
 #include "core/net/src/page_server.hpp"
 
 namespace net {
@@ -57,50 +57,18 @@ tcp::socket& socket_of(PageStream& stream) { return stream.next_layer().next_lay
 using connection::close_after;
 using connection::close_when_stopped;
 
-// The page's reading side: one read of the WebSocket stream at a time, whose result waits here
-// until the page loop takes it. Shared with the read in flight, which may end after the task.
-struct Reader {
-  Reader(const kit::Executor& executor, base::TokenBucket messages) : messages(messages), ready(executor) {}
-  boost::beast::flat_buffer buffer;
-  bool reading = false;             // a read is in flight
-  std::optional<ErrorCode> result;  // of the last read, not taken yet
-  bool too_many = false;            // a control frame found the message bucket empty
-  base::TokenBucket messages;       // one token per message or control frame
-  kit::WaitList ready;
-};
-
-void start_read(PageStream& stream, const std::shared_ptr<Reader>& reader) {
-  reader->reading = true;
-  stream.async_read(reader->buffer, [reader](ErrorCode ec, std::size_t) {
-    reader->reading = false;
-    reader->result = ec;
-    reader->ready.wake_all();
-  });
-}
-
-// A deferred wait for kit::first_of.
-auto reader_ready(const std::shared_ptr<Reader>& reader) {
-  return reader->ready.async_wait_until([reader] { return reader->result.has_value() || reader->too_many; },
-                                        asio::deferred);
-}
-
-asio::awaitable<void> read_ended(std::shared_ptr<Reader> reader) {
-  co_await kit::wait_until(reader->ready, [&] { return !reader->reading; });
-}
-
 std::string page_line(PageId page, std::string_view rest) {
   return "page " + std::to_string(page) + std::string(rest);
 }
 
 // The stop flag first; a refusal of the handshake is counted and logged, a stop is not.
-asio::awaitable<bool> handshake(PageStream& stream, PageServerShared& shared, const kit::StopWatch& stop) {
+asio::awaitable<bool> handshake(PageStream& stream, PageServerShared& shared, StopFlag& stop) {
   tcp::socket& socket = socket_of(stream);
   bool stopped = false;
   bool timed_out = false;
   auto outcome = co_await (close_when_stopped(stop, socket, stopped) ||
                            close_after(shared.config.handshake_timeout, socket, timed_out) ||
                            connection::accept_page_handshake(stream, shared.config));
-  co_await kit::throw_if_aborted();
   if (stopped) co_return false;  // abandoned: nothing logged, nothing counted
   if (timed_out) {
     page_server::log_refusal(shared, "a handshake timed out");
@@ -113,93 +81,137 @@ asio::awaitable<bool> handshake(PageStream& stream, PageServerShared& shared, co
   co_return false;
 }
 
-// Sends one text message under the page's send deadline.
-asio::awaitable<std::optional<CloseReason>> send_text(PageStream& stream, const std::string& text,
-                                                      connection::SendDeadline& deadline) {
-  deadline.started();
-  auto [ec, written] = co_await stream.async_write(asio::buffer(text), asio::as_tuple(asio::use_awaitable));
-  deadline.ended();
-  co_await kit::throw_if_aborted();
-  if (deadline.fired()) co_return CloseReason::stopped_reading;
-  if (ec) co_return CloseReason::send_failed;
-  co_return std::nullopt;
-}
-
 asio::awaitable<void> send_closed_event(PageEventQueue::Sender events, PageEvent event) {
   co_await events.send(std::move(event));
 }
 
-// Each pass looks at its inputs in this order and serves the first that is ready: the stop, the
-// newest tick, the queued texts, then what the page sent.
-asio::awaitable<CloseReason> page_loop(PageStream& stream, const std::shared_ptr<Reader>& reader,
-                                       PageQueue::Receiver& queue, LatestCell::Reader& latest,
-                                       const kit::StopWatch& stop, PageEventQueue::Sender& events, PageId page,
-                                       const PageServerConfig& config) {
-  // The library answers pings by itself; they are charged here, as are pongs and Close frames.
-  stream.control_callback([reader, now = config.now](websocket::frame_type, std::string_view) {
-    if (!reader->messages.try_take(1, now())) {
-      reader->too_many = true;
-      reader->ready.wake_all();
-    }
-  });
-  connection::SendDeadline deadline(socket_of(stream), config.send_timeout);
-  start_read(stream, reader);
-  for (;;) {
-    if (stop.raised()) co_return CloseReason::bridge_stopping;
-
-    if (auto tick = latest.try_take()) {
-      if (*tick) {
-        const auto failed = co_await send_text(stream, **tick, deadline);
-        if (failed) co_return *failed;
-      }
-      continue;
-    } else if (tick.error() == kit::ReceiveError::closed) {
-      co_return CloseReason::bridge_closed;
-    }
-
-    if (auto text = queue.try_receive()) {
-      if (*text) {
-        const auto failed = co_await send_text(stream, **text, deadline);
-        if (failed) co_return *failed;
-      }
-      continue;
-    } else if (text.error() == kit::ReceiveError::closed) {
-      co_return CloseReason::bridge_closed;
-    }
-
-    if (reader->too_many) co_return CloseReason::too_many_messages;
-    if (reader->result) {
-      const ErrorCode ec = *reader->result;
-      reader->result.reset();
-      // A Close frame that found no token left was caught above, by its control callback.
-      if (ec == websocket::error::closed) co_return CloseReason::closed;
-      if (ec == asio::error::eof) co_return CloseReason::disconnected;
-      if (ec) {
-        base::info(page_line(page, ": ") + connection::error_text(ec));
-        co_return CloseReason::connection_failed;
-      }
-      if (!reader->messages.try_take(1, config.now())) co_return CloseReason::too_many_messages;
-      if (stream.got_text()) {
-        std::string text = boost::beast::buffers_to_string(reader->buffer.data());
-        reader->buffer.consume(reader->buffer.size());
-        PageEvent event{PageEvent::Text{page, std::move(text)}};
-        const bool handed_over = co_await connection::send_event(events, std::move(event), stop);
-        if (!handed_over) co_return CloseReason::bridge_stopping;
-      } else {
-        reader->buffer.consume(reader->buffer.size());  // binary messages are not for the bridge
-      }
-      if (reader->buffer.capacity() > 65536) reader->buffer.shrink_to_fit();
-      start_read(stream, reader);
-      continue;
-    }
-
-    // One raced group of plain waits: this runs for every message a page sends or receives.
-    asio::awaitable<void> waiting = kit::first_of(stop.async_wait(asio::deferred), latest.async_wait(asio::deferred),
-                                                  queue.async_wait(asio::deferred), reader_ready(reader));
-    co_await std::move(waiting);
-    co_await kit::throw_if_aborted();
+// An open page: the write loop sends what the collector link queues and latches for it, one text
+// at a time under the send deadline, and decides when the page ends; the read loop hands the page's
+// texts to the collector link and tells the write loop, through the page's one wake, why reading
+// ended. The write loop looks at its inputs in this order: the stop, the newest tick, the queued
+// texts, then the end of reading.
+class OpenPage {
+ public:
+  OpenPage(PageStream& stream, PageId page, std::shared_ptr<StopFlag> stop, std::shared_ptr<kit::Wake> wake,
+           PageQueue::Receiver queue, LatestCell::Reader latest, PageEventQueue::Sender& events,
+           const PageServerConfig& config)
+      : stream_(stream),
+        page_(page),
+        stop_(std::move(stop)),
+        wake_(std::move(wake)),
+        queue_(std::move(queue)),
+        latest_(std::move(latest)),
+        events_(events),
+        config_(config),
+        messages_(config.messages_per_second, config.messages_per_second, config.now()) {
+    // The library answers pings by itself; they are charged here, as are pongs and Close frames.
+    stream_.control_callback([this](websocket::frame_type, std::string_view) {
+      if (!messages_.try_take(1, config_.now())) end_reading({CloseReason::too_many_messages});
+    });
   }
-}
+  ~OpenPage() { stream_.control_callback(); }
+  OpenPage(const OpenPage&) = delete;
+  OpenPage& operator=(const OpenPage&) = delete;
+
+  // Both loops, until the write loop has ended the page and reading has stopped.
+  asio::awaitable<CloseReason> serve() {
+    // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
+    asio::awaitable<std::variant<CloseReason, std::monostate>> both = (write_loop() || read_loop());
+    const auto ended = co_await std::move(both);
+    co_return std::get<0>(ended);
+  }
+
+ private:
+  // Why reading ended, and the line to log first should that be the reason the page ends with.
+  struct ReadEnd {
+    CloseReason reason;
+    std::string line = {};
+  };
+
+  // The first end counts; the write loop acts on it in its turn.
+  void end_reading(ReadEnd end) {
+    if (read_end_) return;
+    read_end_ = std::move(end);
+    wake_->notify();
+  }
+
+  asio::awaitable<CloseReason> write_loop() {
+    // However the loop ends, reading ends with it: the read in flight, and every later one.
+    struct StopReading {
+      OpenPage& page;
+      ~StopReading() {
+        page.closing_ = true;
+        page.stream_.next_layer().stop_reading();
+      }
+    } stop_reading{*this};
+    connection::SendDeadline deadline(socket_of(stream_), config_.send_timeout);
+    for (;;) {
+      if (stop_->raised()) co_return CloseReason::bridge_stopping;
+      std::optional<SharedText> text;
+      if (auto tick = latest_.try_take()) {
+        text = std::move(*tick);
+      } else if (tick.error() == kit::ReceiveError::closed) {
+        co_return CloseReason::bridge_closed;
+      } else if (auto queued = queue_.try_receive()) {
+        text = std::move(*queued);
+      } else if (queued.error() == kit::ReceiveError::closed) {
+        co_return CloseReason::bridge_closed;
+      } else if (read_end_) {
+        if (!read_end_->line.empty()) base::info(read_end_->line);
+        co_return read_end_->reason;
+      } else {
+        co_await wake_->wait();
+        continue;
+      }
+      if (!*text) continue;
+      deadline.started();
+      auto [ec, written] = co_await stream_.async_write(asio::buffer(**text), asio::as_tuple(asio::use_awaitable));
+      deadline.ended();
+      if (deadline.fired()) co_return CloseReason::stopped_reading;
+      if (ec) co_return CloseReason::send_failed;
+    }
+  }
+
+  // Never ends by itself: once reading has ended it waits to be cancelled with the write loop.
+  asio::awaitable<void> read_loop() {
+    boost::beast::flat_buffer buffer;
+    while (!read_end_ && !closing_) {
+      auto [ec, n] = co_await stream_.async_read(buffer, asio::as_tuple(asio::use_awaitable));
+      // A control frame may have found the message bucket empty meanwhile.
+      if (read_end_ || closing_) break;
+      if (ec == websocket::error::closed) {
+        end_reading({CloseReason::closed});
+      } else if (ec == asio::error::eof) {
+        end_reading({CloseReason::disconnected});
+      } else if (ec) {
+        end_reading({CloseReason::connection_failed, page_line(page_, ": ") + connection::error_text(ec)});
+      } else if (!messages_.try_take(1, config_.now())) {
+        end_reading({CloseReason::too_many_messages});
+      } else if (stream_.got_text()) {
+        PageEvent event{PageEvent::Text{page_, boost::beast::buffers_to_string(buffer.data())}};
+        buffer.consume(buffer.size());
+        const bool handed_over = co_await connection::send_event(events_, std::move(event), *stop_);
+        if (!handed_over) end_reading({CloseReason::bridge_stopping});
+      }
+      buffer.consume(buffer.size());  // binary messages are not for the bridge
+      if (buffer.capacity() > 65536) buffer.shrink_to_fit();
+    }
+    asio::steady_timer until_cancelled(co_await asio::this_coro::executor, asio::steady_timer::time_point::max());
+    co_await until_cancelled.async_wait(asio::use_awaitable);
+  }
+
+  PageStream& stream_;
+  PageId page_;
+  std::shared_ptr<StopFlag> stop_;
+  std::shared_ptr<kit::Wake> wake_;
+  PageQueue::Receiver queue_;
+  LatestCell::Reader latest_;
+  PageEventQueue::Sender& events_;
+  const PageServerConfig& config_;
+  base::TokenBucket messages_;  // one token per message or control frame
+  std::optional<ReadEnd> read_end_;
+  bool closing_ = false;  // the write loop has ended
+};
 
 }  // namespace
 
@@ -215,30 +227,35 @@ PageGuard::~PageGuard() {
 
 namespace connection {
 
-asio::awaitable<bool> send_event(PageEventQueue::Sender& events, PageEvent event, const kit::StopWatch& stop) {
+asio::awaitable<bool> send_event(PageEventQueue::Sender& events, PageEvent event, StopFlag& stop,
+                                 const std::function<void()>& queued) {
   for (;;) {
     // A fair race: when both are ready, either may win.
     const bool stop_first = coin_flip();
     if (stop_first && stop.raised()) co_return false;
     auto sent = events.try_send(std::move(event));
-    if (sent) co_return true;
+    if (sent) {
+      if (queued) queued();
+      co_return true;
+    }
     if (sent.error().error == kit::SendError::closed) co_return false;
     event = std::move(sent.error().value);
     if (stop.raised()) co_return false;
-    co_await (page_server::stopped(stop) || events.wait_room());
-    co_await kit::throw_if_aborted();
+    // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
+    asio::awaitable<std::variant<std::monostate, std::monostate>> waiting = (stop.wait() || events.wait_room());
+    co_await std::move(waiting);
   }
 }
 
 asio::awaitable<void> serve_page(tcp::socket socket, kit::Slots::Permit handshake_slot, PageId page,
-                                 kit::StopWatch stop, std::shared_ptr<PageServerShared> shared,
-                                 PageEventQueue::Sender events) {
+                                 std::shared_ptr<StopFlag> stop, std::shared_ptr<kit::Wake> wake,
+                                 std::shared_ptr<PageServerShared> shared, PageEventQueue::Sender events) {
   const PageServerConfig& config = shared->config;
   ErrorCode ignored;
   socket.set_option(tcp::no_delay(true), ignored);  // small messages must not wait for Nagle
   PageStream stream(std::move(socket), config.handshake_cap);
 
-  const bool open = co_await handshake(stream, *shared, stop);
+  const bool open = co_await handshake(stream, *shared, *stop);
   handshake_slot.release();
   if (!open) co_return;
 
@@ -251,23 +268,23 @@ asio::awaitable<void> serve_page(tcp::socket socket, kit::Slots::Permit handshak
   stream.next_layer().enter_message_mode(config.bytes_per_second, config.byte_burst, config.now(), config.now);
 
   const auto executor = co_await asio::this_coro::executor;
-  auto [queue_sender, queue] = PageQueue::make(executor, config.page_queue);
-  auto [latest_writer, latest] = LatestCell::make(executor);
+  auto [queue_sender, queue] = PageQueue::make(executor, config.page_queue, wake);
+  auto [latest_writer, latest] = LatestCell::make(wake);
   PageEvent connected{PageEvent::Connected{page, std::move(queue_sender), std::move(latest_writer)}};
-  const bool announced = co_await send_event(events, std::move(connected), stop);
+  // Released in this order, however the task ends: the guard (Closed), the latest cell, the queue,
+  // the page slot, the stream.
+  std::optional<OpenPage> open_page;
+  std::optional<PageGuard> guard;
+  // Armed in the very step that queues Connected: the page is reported Closed exactly when it was
+  // reported Connected, however the task ends from there.
+  const bool announced = co_await send_event(events, std::move(connected), *stop, [&] { guard.emplace(events, page); });
   if (!announced) co_return;
-  // Armed right where the event is known to be queued: nothing can interrupt the task in between.
-  PageGuard guard(events, page);
-  const auto messages = static_cast<double>(config.messages_per_second);
-  auto reader = std::make_shared<Reader>(executor, base::TokenBucket(messages, messages, config.now()));
 
-  const CloseReason reason = co_await page_loop(stream, reader, queue, latest, stop, events, page, config);
+  open_page.emplace(stream, page, stop, std::move(wake), std::move(queue), std::move(latest), events, config);
+  const CloseReason reason = co_await open_page->serve();
   base::info(page_line(page, " closed: ") + std::string(close_reason_text(reason)));
   // Also when the connection failed or the page went: the Close goes out if the socket still takes it.
-  // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
-  const connection::ReadEnded reads_done = [reader] { return read_ended(reader); };
-  co_await connection::close_handshake(stream, reads_done);
-  // Released in this order: the guard (Closed), the latest cell, the queue, the page slot, the stream.
+  co_await connection::close_handshake(stream);
 }
 
 }  // namespace connection

@@ -14,11 +14,10 @@
 
 #include "core/net/src/kit/cross_channel.hpp"
 #include "core/net/src/kit/latest_cell.hpp"
-#include "core/net/src/kit/oneshot.hpp"
 #include "core/net/src/kit/queue.hpp"
 #include "core/net/src/kit/slots.hpp"
-#include "core/net/src/kit/stop_flag.hpp"
 #include "core/net/src/kit/tasks.hpp"
+#include "core/net/src/kit/wait_list.hpp"
 #include "core/net/tests/runtime.hpp"
 #include "core/net/tests/watchdog.hpp"
 
@@ -194,78 +193,6 @@ TEST(LatestCell, AWaitingReaderWakesForAChangeAndForTheWritersEnd) {
   EXPECT_EQ(seen, (std::vector<std::string>{"2", "closed"}));
 }
 
-TEST(OneShot, DeliversOneValue) {
-  Runtime rt;
-  rt.run([&]() -> asio::awaitable<void> {
-    auto [sender, receiver] = OneShot<std::string>::make(rt.executor());
-    asio::co_spawn(
-        rt.executor(),
-        [](OneShot<std::string>::Sender sender) -> asio::awaitable<void> {
-          co_await sleep(1ms);
-          EXPECT_TRUE(sender.send("done"));
-          EXPECT_FALSE(sender.send("twice"));
-        }(std::move(sender)),
-        asio::detached);
-    CO_EXPECT_EQ(co_await receiver.receive(), "done");
-    EXPECT_EQ(receiver.try_receive(), std::unexpected(ReceiveError::closed));
-  });
-}
-
-TEST(OneShot, ReceiverSeesASenderThatLeftWithoutSending) {
-  Runtime rt;
-  rt.run([&]() -> asio::awaitable<void> {
-    auto pair = OneShot<int>::make(rt.executor());
-    asio::co_spawn(
-        rt.executor(),
-        [](OneShot<int>::Sender) -> asio::awaitable<void> { co_await sleep(1ms); }(std::move(pair.first)),
-        asio::detached);
-    CO_EXPECT_EQ(co_await pair.second.receive(), std::nullopt);
-  });
-}
-
-TEST(OneShot, SenderLearnsThatTheReceiverIsGone) {
-  Runtime rt;
-  auto pair = OneShot<int>::make(rt.executor());
-  { auto gone = std::move(pair.second); }
-  EXPECT_FALSE(pair.first.has_receiver());
-  EXPECT_FALSE(pair.first.send(1));
-}
-
-TEST(StopFlag, WakesWaitersAndStaysRaisedForLaterOnes) {
-  Runtime rt;
-  int woken = 0;
-  rt.run([&]() -> asio::awaitable<void> {
-    auto [flag, watch] = StopFlag::make(rt.executor());
-    for (int i = 0; i < 3; ++i)
-      asio::co_spawn(
-          rt.executor(),
-          [](StopWatch watch, int& woken) -> asio::awaitable<void> {
-            co_await watch.wait();
-            EXPECT_TRUE(watch.raised());
-            ++woken;
-          }(watch, woken),
-          asio::detached);
-    co_await sleep(2ms);
-    EXPECT_EQ(woken, 0);
-    flag.raise();
-    co_await sleep(2ms);
-    EXPECT_EQ(woken, 3);
-    // A watcher that starts waiting after the raise resolves at once.
-    CO_EXPECT_TRUE(co_await within(patience, watch.wait()));
-  });
-}
-
-TEST(StopFlag, DroppingTheFlagRaisesIt) {
-  Runtime rt;
-  std::optional<StopWatch> watch;
-  {
-    auto pair = StopFlag::make(rt.executor());
-    watch.emplace(pair.second);
-    EXPECT_FALSE(watch->raised());
-  }
-  EXPECT_TRUE(watch->raised());
-}
-
 TEST(Slots, AreTakenWithoutWaitingAndComeBackWithTheirPermits) {
   Slots slots(2);
   auto a = slots.try_take();
@@ -346,16 +273,16 @@ TEST(Task, AbortUnwindsThroughLaterWaits) {
   bool cleaned_up = false;
   bool went_on = false;
   rt.run([&]() -> asio::awaitable<void> {
-    auto [flag, watch] = StopFlag::make(rt.executor());
-    auto task = Task::spawn(rt.executor(), [](StopWatch watch, bool& cleaned_up, bool& went_on) -> asio::awaitable<void> {
+    auto task = Task::spawn(rt.executor(), [](bool& cleaned_up, bool& went_on) -> asio::awaitable<void> {
       struct Cleanup {
         bool& flag;
         ~Cleanup() { flag = true; }
       } cleanup{cleaned_up};
-      co_await watch.wait();  // ends on the abort without throwing
-      co_await sleep(1h);     // throws
+      asio::steady_timer timer(co_await asio::this_coro::executor, 1h);
+      co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));  // ends on the abort without throwing
+      co_await sleep(1h);                                               // throws
       went_on = true;
-    }(watch, cleaned_up, went_on));
+    }(cleaned_up, went_on));
     co_await sleep(1ms);
     task.abort();
     CO_EXPECT_EQ((co_await task.join()).how, TaskEnd::How::cancelled);
@@ -369,25 +296,23 @@ TEST(Task, AbortUnwindsThroughLaterWaits) {
 TEST(FirstOf, EndsAtTheFirstWaitAndTheOthersLetGo) {
   Runtime rt;
   rt.run([&]() -> asio::awaitable<void> {
-    auto [flag, watch] = StopFlag::make(rt.executor());
+    Wake other(rt.executor());
     auto [sender, receiver] = Queue<int>::make(rt.executor(), 4);
-    auto [writer, reader] = LatestCell<int>::make(rt.executor());
     asio::steady_timer timer(rt.executor(), 1h);
     auto task = Task::spawn(rt.executor(), [](Queue<int>::Sender sender) -> asio::awaitable<void> {
       co_await sleep(5ms);
       EXPECT_TRUE(sender.try_send(7));
     }(sender));
-    asio::awaitable<void> waiting = first_of(watch.async_wait(asio::deferred), receiver.async_wait(asio::deferred),
-                                             reader.async_wait(asio::deferred), timer.async_wait(asio::deferred));
+    asio::awaitable<void> waiting = first_of(other.async_wait(asio::deferred), receiver.async_wait(asio::deferred),
+                                             timer.async_wait(asio::deferred));
     co_await std::move(waiting);
     EXPECT_EQ(receiver.try_receive(), 7);
-    EXPECT_FALSE(watch.raised());
     CO_EXPECT_EQ((co_await task.join()).how, TaskEnd::How::finished);
 
     // A wait whose state is ready when the race starts ends it at once.
-    flag.raise();
+    other.notify();
     asio::steady_timer later(rt.executor(), 1h);
-    asio::awaitable<void> ready = first_of(later.async_wait(asio::deferred), watch.async_wait(asio::deferred));
+    asio::awaitable<void> ready = first_of(later.async_wait(asio::deferred), other.async_wait(asio::deferred));
     co_await std::move(ready);
   });
 }
@@ -396,9 +321,9 @@ TEST(FirstOf, AnAbortedTaskLeavesItsRaceAndTheRuntimeSettles) {
   Runtime rt;
   rt.run([&]() -> asio::awaitable<void> {
     auto task = Task::spawn(rt.executor(), [](Executor executor) -> asio::awaitable<void> {
-      auto [flag, watch] = StopFlag::make(executor);
+      Wake never(executor);
       asio::steady_timer timer(executor, 1h);
-      asio::awaitable<void> waiting = first_of(watch.async_wait(asio::deferred), timer.async_wait(asio::deferred));
+      asio::awaitable<void> waiting = first_of(never.async_wait(asio::deferred), timer.async_wait(asio::deferred));
       co_await std::move(waiting);
       co_await throw_if_aborted();
       ADD_FAILURE() << "went on after the abort";
@@ -407,67 +332,6 @@ TEST(FirstOf, AnAbortedTaskLeavesItsRaceAndTheRuntimeSettles) {
     task.abort();
     CO_EXPECT_EQ((co_await task.join()).how, TaskEnd::How::cancelled);
   });
-}
-
-TEST(TaskSet, GivesEndsInTheOrderTheyHappen) {
-  Runtime rt;
-  rt.run([&]() -> asio::awaitable<void> {
-    TaskSet set(rt.executor());
-    set.spawn([]() -> asio::awaitable<void> {
-      co_await sleep(20ms);
-      throw std::runtime_error("second");
-    }());
-    set.spawn([]() -> asio::awaitable<void> { co_await sleep(1ms); }());
-    EXPECT_EQ(set.size(), 2u);
-    auto first = co_await set.next();
-    CO_ASSERT_TRUE(first);
-    EXPECT_EQ(first->how, TaskEnd::How::finished);
-    auto second = co_await set.next();
-    CO_ASSERT_TRUE(second);
-    EXPECT_EQ(second->fault, "second");
-    EXPECT_TRUE(set.empty());
-    CO_EXPECT_EQ(co_await set.next(), std::nullopt);
-  });
-}
-
-TEST(TaskSet, AbortAllCancelsWhatStillRuns) {
-  Runtime rt;
-  rt.run([&]() -> asio::awaitable<void> {
-    TaskSet set(rt.executor());
-    for (int i = 0; i < 3; ++i) set.spawn([]() -> asio::awaitable<void> { co_await sleep(1h); }());
-    set.spawn([]() -> asio::awaitable<void> { co_return; }());
-    auto done = co_await set.next();
-    EXPECT_EQ(done->how, TaskEnd::How::finished);
-    set.abort_all();
-    int cancelled = 0;
-    for (;;) {
-      auto end = co_await set.next();
-      if (!end) break;
-      cancelled += end->how == TaskEnd::How::cancelled;
-    }
-    EXPECT_EQ(cancelled, 3);
-  });
-}
-
-TEST(TaskSet, DroppingTheSetAbortsItsTasks) {
-  Runtime rt;
-  int unwound = 0;
-  rt.run([&]() -> asio::awaitable<void> {
-    {
-      TaskSet set(rt.executor());
-      for (int i = 0; i < 2; ++i)
-        set.spawn([](int& unwound) -> asio::awaitable<void> {
-          struct Count {
-            int& n;
-            ~Count() { ++n; }
-          } count{unwound};
-          co_await sleep(1h);
-        }(unwound));
-      co_await sleep(1ms);
-    }
-    co_await sleep(5ms);
-  });  // would not settle with the tasks still asleep
-  EXPECT_EQ(unwound, 2);
 }
 
 TEST(CrossChannel, OtherThreadsSendAndWakeTheRuntime) {
@@ -537,7 +401,7 @@ TEST(CrossChannel, AClosedChannelNeverTouchesTheRuntimeAgain) {
   auto dropped = receiver.try_receive();  // the queued value went with the close
   ASSERT_FALSE(dropped);
   EXPECT_EQ(dropped.error(), ReceiveError::closed);
-  context->poll();  // the wake posted by the first send
+  context->poll();
   std::thread([sender = sender]() mutable {
     auto refused = sender.try_send(2);
     ASSERT_FALSE(refused);
@@ -545,6 +409,7 @@ TEST(CrossChannel, AClosedChannelNeverTouchesTheRuntimeAgain) {
   }).join();  // and that sender's end posted nothing either
   EXPECT_EQ(context->poll(), 0u);
   // Even with the runtime gone, sending and dropping the last sender on another thread are safe.
+  { auto gone = std::move(receiver); }
   context.reset();
   std::thread([sender = std::move(sender)]() mutable {
     auto refused = sender.try_send(3);
@@ -632,31 +497,16 @@ asio::awaitable<void> wait_latest_cell(Executor executor, Marks& marks) {
   marks.resumed = true;
 }
 
-asio::awaitable<void> wait_oneshot(Executor executor, Marks& marks) {
+asio::awaitable<void> wait_timer(Executor executor, Marks& marks) {
   Guard guard{marks};
-  auto [sender, receiver] = OneShot<int>::make(executor);
-  co_await receiver.receive();
-  marks.resumed = true;
-}
-
-asio::awaitable<void> wait_stop_watch(Executor executor, Marks& marks) {
-  Guard guard{marks};
-  auto [flag, watch] = StopFlag::make(executor);
-  co_await watch.wait();
-  marks.resumed = true;
-}
-
-asio::awaitable<void> wait_task_set(Executor executor, Marks& marks) {
-  Guard guard{marks};
-  TaskSet set(executor);
-  set.spawn(wait_stop_watch(executor, marks));
-  co_await set.next();
+  asio::steady_timer timer(executor, 1h);
+  co_await timer.async_wait(asio::use_awaitable);
   marks.resumed = true;
 }
 
 asio::awaitable<void> wait_task_join(Executor executor, Marks& marks) {
   Guard guard{marks};
-  Task task = Task::spawn(executor, wait_stop_watch(executor, marks));
+  Task task = Task::spawn(executor, wait_timer(executor, marks));
   co_await task.join();
   marks.resumed = true;
 }
@@ -676,23 +526,23 @@ asio::awaitable<void> wait_cross_room(Executor executor, Marks& marks) {
   marks.resumed = true;
 }
 
-// A race of two kit waits, as the collector link waits on its inputs.
+// A race of two kit waits.
 asio::awaitable<void> wait_race(Executor executor, Marks& marks) {
   Guard guard{marks};
-  auto [flag, watch] = StopFlag::make(executor);
+  auto [writer, reader] = LatestCell<int>::make(executor);
   auto [sender, receiver] = Queue<int>::make(executor, 4);
-  co_await (watch.wait() || receiver.wait());
+  co_await (reader.wait() || receiver.wait());
   marks.resumed = true;
 }
 
 // The same race of plain operations in one group, with a timer among them, as the link waits now.
 asio::awaitable<void> wait_first_of(Executor executor, Marks& marks) {
   Guard guard{marks};
-  auto [flag, watch] = StopFlag::make(executor);
+  Wake wake(executor);
   auto [sender, receiver] = CrossChannel<int>::make(executor, 4);
   asio::steady_timer timer(executor, 1h);
   asio::awaitable<void> waiting =
-      first_of(watch.async_wait(asio::deferred), receiver.async_wait(asio::deferred), timer.async_wait(asio::deferred));
+      first_of(wake.async_wait(asio::deferred), receiver.async_wait(asio::deferred), timer.async_wait(asio::deferred));
   co_await std::move(waiting);
   marks.resumed = true;
 }
@@ -707,9 +557,6 @@ TEST(RuntimeShutdown, DestroysTheFramesOfTasksWaitingInThePrimitives) {
       {"Queue receive", wait_queue_receive, 1},
       {"Queue send waiting for room", wait_queue_room, 1},
       {"LatestCell wait", wait_latest_cell, 1},
-      {"OneShot receive", wait_oneshot, 1},
-      {"StopWatch wait", wait_stop_watch, 1},
-      {"TaskSet next, its task waiting too", wait_task_set, 2},
       {"Task join, the task waiting too", wait_task_join, 2},
       {"CrossChannel receive", wait_cross_receive, 1},
       {"CrossChannel send waiting for room", wait_cross_room, 1},
@@ -768,23 +615,6 @@ TEST(RuntimeShutdown, ListsThatGoWhileTheShutdownLetsGoAreTakenToo) {
     EXPECT_EQ(marks.gone, 2);  // the task's frame and the holder
     EXPECT_FALSE(marks.resumed);
   }
-}
-
-TEST(RuntimeShutdown, ClosesCrossChannelsForOtherThreads) {
-  auto context = std::make_unique<asio::io_context>();
-  auto [sender, receiver] = CrossChannel<int>::make(context->get_executor(), 4);
-  EXPECT_TRUE(sender.try_send(1));  // posts a wake that the runtime never runs
-  destroy(context, "an open cross-thread channel");
-  // The receiver was never closed, yet a send neither succeeds nor posts into the runtime that went.
-  std::thread([&sender] {
-    auto refused = sender.try_send(2);
-    ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().error, SendError::closed);
-    EXPECT_EQ(refused.error().value, 2);
-  }).join();
-  auto taken = receiver.try_receive();
-  ASSERT_FALSE(taken);
-  EXPECT_EQ(taken.error(), ReceiveError::closed);
 }
 
 TEST(RuntimeShutdown, ClosesTheCrossChannelOfAWaitingTask) {

@@ -21,6 +21,7 @@
 
 #include "core/base/src/time.hpp"
 #include "core/net/src/kit/cross_channel.hpp"
+#include "core/net/src/kit/wait_list.hpp"
 #include "core/net/src/page_event.hpp"
 #include "core/net/src/page_server.hpp"
 #include "dcs/protocol/src/shuttle.hpp"

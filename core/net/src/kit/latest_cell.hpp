@@ -5,22 +5,21 @@
 #include <optional>
 #include <utility>
 
-#include "core/net/src/kit/wait_list.hpp"
+#include "core/net/src/kit/channel.hpp"
 
 namespace net::kit {
 
-// A latest-value cell with one writer and one reader. Each write replaces a value that the reader
-// has not taken yet, so the reader only ever sees the newest one. The reader sees the cell closed
-// once the writer is gone and the last value is taken; the writer learns when the reader is gone.
-// Runtime thread only.
+// A latest-value cell, which Asio lacks: the one writer replaces the value, so the one reader only
+// ever sees the newest. Each change, and the writer's going, notifies the reader's wake. The reader
+// sees the cell closed once the writer is gone and the last value is taken; the writer learns when
+// the reader is gone. Runtime thread only.
 template <class T>
 class LatestCell {
   struct State {
-    explicit State(const Executor& executor) : changed(executor) {}
     std::optional<T> value;
     bool writer = true;
     bool reader = true;
-    WaitList changed;
+    std::shared_ptr<Wake> changed;
   };
 
  public:
@@ -34,14 +33,14 @@ class LatestCell {
     ~Writer() {
       if (!state_) return;
       state_->writer = false;
-      state_->changed.wake_all();
+      state_->changed->notify();
     }
 
     // Replaces the value; false (and the value dropped) when the reader is gone.
     bool set(T value) {
       if (!has_reader()) return false;
       state_->value = std::move(value);
-      state_->changed.wake_all();
+      state_->changed->notify();
       return true;
     }
 
@@ -68,24 +67,13 @@ class LatestCell {
 
     // The newest value not taken yet; `empty` when there is none, `closed` when none will come.
     std::expected<T, ReceiveError> try_take() {
-      if (state_->value) {
-        T value = std::move(*state_->value);
-        state_->value.reset();
-        return value;
-      }
+      if (state_->value) return std::exchange(state_->value, std::nullopt).value();
       if (!state_->writer) return std::unexpected(ReceiveError::closed);
       return std::unexpected(ReceiveError::empty);
     }
 
-    // Ready when a new value waits or the writer is gone.
-    // An asynchronous operation, for first_of; wait() is the same as a coroutine.
-    template <class Token>
-    auto async_wait(Token&& token) const {
-      auto state = state_;
-      return state->changed.async_wait_until([state] { return state->value.has_value() || !state->writer; },
-                                             std::forward<Token>(token));
-    }
-    boost::asio::awaitable<void> wait() const { co_await async_wait(boost::asio::as_tuple(boost::asio::use_awaitable)); }
+    // Ends at the next change, or at once when one came since the last wait; throws when cancelled.
+    boost::asio::awaitable<void> wait() const { return state_->changed->wait(); }
 
    private:
     friend class LatestCell;
@@ -93,11 +81,12 @@ class LatestCell {
     std::shared_ptr<State> state_;
   };
 
-  // A new, empty cell.
-  static std::pair<Writer, Reader> make(const Executor& executor) {
-    auto state = std::make_shared<State>(executor);
+  // A new, empty cell whose changes notify `changed`.
+  static std::pair<Writer, Reader> make(std::shared_ptr<Wake> changed) {
+    auto state = std::make_shared<State>(State{std::nullopt, true, true, std::move(changed)});
     return {Writer(state), Reader(state)};
   }
+  static std::pair<Writer, Reader> make(const Executor& executor) { return make(std::make_shared<Wake>(executor)); }
 };
 
 }  // namespace net::kit

@@ -20,6 +20,7 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
 
+#include "core/net/src/kit/channel.hpp"
 #include "core/net/src/kit/shutdown.hpp"
 
 namespace net::kit {
@@ -165,16 +166,5 @@ inline boost::asio::awaitable<void> throw_if_aborted() {
   if (state.cancelled() != boost::asio::cancellation_type::none)
     throw boost::system::system_error(boost::asio::error::operation_aborted);
 }
-
-// Why a value could not be queued, or could not be taken.
-enum class SendError { full, closed };
-enum class ReceiveError { empty, closed };
-
-// A value that was not queued comes back to its sender with the reason.
-template <class T>
-struct Unsent {
-  SendError error;
-  T value;
-};
 
 }  // namespace net::kit
