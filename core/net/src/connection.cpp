@@ -1,6 +1,7 @@
 #include "core/net/src/connection.hpp"
 
 #include <chrono>
+#include <exception>
 #include <optional>
 #include <random>
 #include <string>
@@ -8,8 +9,10 @@
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/deferred.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/experimental/parallel_group.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -113,12 +116,18 @@ class OpenPage {
   OpenPage(const OpenPage&) = delete;
   OpenPage& operator=(const OpenPage&) = delete;
 
-  // Both loops, until the write loop has ended the page and reading has stopped.
+  // Both loops, until the write loop has ended the page and reading has stopped; a fault in either
+  // ends both.
   asio::awaitable<CloseReason> serve() {
+    const auto executor = co_await asio::this_coro::executor;
     // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
-    asio::awaitable<std::variant<CloseReason, std::monostate>> both = (write_loop() || read_loop());
-    const auto ended = co_await std::move(both);
-    co_return std::get<0>(ended);
+    auto loops = asio::experimental::make_parallel_group(asio::co_spawn(executor, write_loop(), asio::deferred),
+                                                         asio::co_spawn(executor, read_loop(), asio::deferred));
+    auto [order, write_fault, reason, read_fault] =
+        co_await std::move(loops).async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
+    if (order[0] == 1 && read_fault) std::rethrow_exception(read_fault);
+    if (write_fault) std::rethrow_exception(write_fault);
+    co_return reason;
   }
 
  private:

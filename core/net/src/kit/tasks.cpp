@@ -5,6 +5,7 @@
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/multiple_exceptions.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
@@ -26,6 +27,9 @@ TaskEnd task_end(const std::exception_ptr& error, bool aborted) {
   if (!error) return aborted ? TaskEnd{TaskEnd::How::cancelled, {}} : TaskEnd{};
   try {
     std::rethrow_exception(error);
+  } catch (const asio::multiple_exceptions& e) {
+    // Every branch of a race failed, as all do when the task is cancelled: the first one tells.
+    return task_end(e.first_exception(), aborted);
   } catch (const boost::system::system_error& e) {
     if (aborted && e.code() == asio::error::operation_aborted) return {TaskEnd::How::cancelled, {}};
     return {TaskEnd::How::failed, e.what()};
