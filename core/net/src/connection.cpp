@@ -278,7 +278,7 @@ asio::awaitable<void> serve_page(tcp::socket socket, kit::Slots::Permit handshak
 
   const auto executor = co_await asio::this_coro::executor;
   auto [queue_sender, queue] = PageQueue::make(executor, config.page_queue, wake);
-  auto [latest_writer, latest] = LatestCell::make(wake);
+  auto [latest_writer, latest] = LatestCell::make(executor, wake);
   PageEvent connected{PageEvent::Connected{page, std::move(queue_sender), std::move(latest_writer)}};
   // Released in this order, however the task ends: the guard (Closed), the latest cell, the queue,
   // the page slot, the stream.

@@ -7,10 +7,10 @@
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
 
-#include "core/net/src/kit/wait_list.hpp"
 #include "dcs/bridge/src/stop_signal.hpp"
 
 namespace stop_signal {
@@ -40,20 +40,15 @@ class SignalEvent final : public StopEvent {
   asio::signal_set signals_;
 };
 
-// An event that this system never delivers.
+// An event that this system never delivers: a wait that only its cancellation ends.
 class NeverEvent final : public StopEvent {
  public:
-  explicit NeverEvent(const Executor& executor) : never_(executor) {}
+  explicit NeverEvent(const Executor& executor) : never_(executor, asio::steady_timer::time_point::max()) {}
 
-  asio::awaitable<void> arrived() override {
-    for (;;) {
-      co_await net::kit::wait_until(never_, [] { return false; });
-      co_await net::kit::throw_if_aborted();
-    }
-  }
+  asio::awaitable<void> arrived() override { co_await never_.async_wait(asio::use_awaitable); }
 
  private:
-  net::kit::WaitList never_;
+  asio::steady_timer never_;
 };
 
 Listening on_signal(const Executor& executor, int signal) {

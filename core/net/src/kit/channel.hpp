@@ -8,13 +8,6 @@
 #include <optional>
 #include <utility>
 
-#include <boost/asio/as_tuple.hpp>
-#include <boost/asio/awaitable.hpp>
-#include <boost/asio/experimental/channel.hpp>
-#include <boost/asio/experimental/channel_error.hpp>
-#include <boost/asio/use_awaitable.hpp>
-#include <boost/system/system_error.hpp>
-
 #include "core/net/src/kit/wake.hpp"
 
 namespace net::kit {
@@ -29,35 +22,30 @@ struct Unsent {
   T value;
 };
 
-// A bounded channel with separate ends, the one way into a runtime from other threads as well. Asio
-// lacks it: its channels are one object for both ends, count a value as taken as soon as a receive
-// waits, drop what they hold when closed, and must not be touched once their io_context is gone,
-// which another thread cannot know. Here a value is taken when the receiving task takes it; the
-// receiver sees the channel closed once every sender is gone and the values are taken; senders see
-// it closed once the receiver is gone, which drops what is queued. The Asio objects go with the
-// receiver, on the runtime thread, so a sender on another thread may outlive the runtime; the
-// receiver itself goes before its io_context, as every Asio object must (with the frame that holds
-// it, at the latest when the io_context shuts down).
-//
-// try_send works from any thread; the waiting send and the receiver only on the runtime thread.
+// A bounded channel with two ends, also the one way into a runtime from other threads. Asio lacks
+// it: its channels are one object for both ends, take a value as soon as a receive waits, drop what
+// they hold when closed, and must not be touched once their io_context is gone, which another thread
+// cannot know. Here the receiver sees the channel closed once every sender is gone and the values are
+// taken; senders see it closed once the receiver is gone, which drops what is queued. try_send works
+// from any thread, also after the runtime has gone; the receiver and the waiting send run on the
+// runtime thread, and the receiver goes before its io_context does.
 template <class T>
 class Channel {
-  // Closed, and made anew, to wake every sender that waits for room.
-  using Room = boost::asio::experimental::channel<void(ErrorCode)>;
+  using Room = boost::asio::steady_timer;  // never rings: cancelled, and made anew, to wake senders
 
   struct State {
     State(const Executor& executor, std::size_t capacity, std::shared_ptr<Wake> readable)
-        : executor(executor), capacity(capacity), readable(std::move(readable)), room(std::make_shared<Room>(executor)) {}
+        : executor(executor), capacity(capacity), readable(std::move(readable)), room(make_room()) {}
+    std::shared_ptr<Room> make_room() const { return std::make_shared<Room>(executor, Room::time_point::max()); }
 
-    std::mutex mutex;  // over the fields below, and the life of the Asio objects for other threads
-    Executor executor;
+    std::mutex mutex;  // over what follows; the Asio objects go with the receiver
+    const Executor executor;
+    const std::size_t capacity;
     std::deque<T> values;
-    std::size_t capacity;
     std::size_t senders = 1;
     bool receiver = true;
-    std::shared_ptr<Wake> readable;  // notified for a value or no sender left
+    std::shared_ptr<Wake> readable;  // a value came, or the last sender went
     std::shared_ptr<Room> room;
-    bool room_wanted = false;  // a sender waits on `room`
   };
 
  public:
@@ -76,7 +64,7 @@ class Channel {
     ~Sender() {
       if (!state_) return;
       std::lock_guard lock(state_->mutex);
-      if (--state_->senders == 0 && state_->readable) Wake::notify_from_any_thread(state_->readable);
+      if (--state_->senders == 0 && state_->receiver) Wake::notify_from_any_thread(state_->readable);
     }
 
     // Queues `value` without waiting; gives it back when the channel is full or closed.
@@ -90,22 +78,33 @@ class Channel {
       return {};
     }
 
-    // Ends when there may be room or the receiver is gone; throws when cancelled. Runtime thread only.
+    // Queues `value`, in place of the newest value not taken yet when the channel is full; false
+    // (and the value dropped) when the receiver is gone.
+    bool replace(T value) {
+      auto sent = try_send(std::move(value));
+      if (sent || sent.error().error == SendError::closed) return sent.has_value();
+      std::lock_guard lock(state_->mutex);
+      state_->values.back() = std::move(sent.error().value);
+      Wake::notify_from_any_thread(state_->readable);
+      return true;
+    }
+
+    // Ends when there may be room or the receiver is gone; throws when cancelled. Runtime thread.
     boost::asio::awaitable<void> wait_room() const {
       std::shared_ptr<Room> room;
       {
         std::lock_guard lock(state_->mutex);
         if (!state_->receiver || state_->values.size() < state_->capacity) co_return;
         room = state_->room;
-        state_->room_wanted = true;
       }
-      auto [ec] = co_await room->async_receive(boost::asio::as_tuple(boost::asio::use_awaitable));
-      if (ec == boost::asio::experimental::error::channel_cancelled)
-        throw boost::system::system_error(boost::asio::error::operation_aborted);
+      co_await room->async_wait(boost::asio::as_tuple(boost::asio::use_awaitable));
+      co_await throw_if_cancelled();
+      std::lock_guard lock(state_->mutex);
+      if (state_->room == room) throw boost::system::system_error(boost::asio::error::operation_aborted);
     }
 
     // Queues `value`, waiting for room; gives it back only when the receiver is gone. A cancelled
-    // send loses the value.
+    // send queues nothing, and loses the value.
     boost::asio::awaitable<std::expected<void, T>> send(T value) {
       for (;;) {
         auto sent = try_send(std::move(value));
@@ -116,11 +115,6 @@ class Channel {
       }
     }
 
-    bool is_closed() const {
-      if (!state_) return true;
-      std::lock_guard lock(state_->mutex);
-      return !state_->receiver;
-    }
     std::size_t size() const {
       std::lock_guard lock(state_->mutex);
       return state_->values.size();
@@ -139,6 +133,7 @@ class Channel {
     Receiver(Receiver&&) noexcept = default;
     Receiver& operator=(Receiver other) noexcept {
       std::swap(state_, other.state_);
+      std::swap(readable_, other.readable_);
       return *this;
     }
     ~Receiver() { close(); }
@@ -150,10 +145,10 @@ class Channel {
       std::lock_guard lock(state_->mutex);
       if (!state_->receiver) return;
       state_->receiver = false;
-      readable_->notify();
       dropped.swap(state_->values);
+      readable_->notify();
+      state_->room->cancel();  // waiting senders find the channel closed
       state_->readable.reset();
-      state_->room->close();  // waiting senders end, and find the channel closed
       state_->room.reset();
     }
 
@@ -161,41 +156,30 @@ class Channel {
     std::expected<T, ReceiveError> try_receive() {
       std::lock_guard lock(state_->mutex);
       if (!state_->receiver) return std::unexpected(ReceiveError::closed);
-      if (state_->values.empty())
-        return std::unexpected(state_->senders == 0 ? ReceiveError::closed : ReceiveError::empty);
+      if (state_->values.empty()) return std::unexpected(state_->senders == 0 ? ReceiveError::closed : ReceiveError::empty);
       T value = std::move(state_->values.front());
       state_->values.pop_front();
-      if (state_->room_wanted) {
-        state_->room->close();
-        state_->room = std::make_shared<Room>(state_->executor);
-        state_->room_wanted = false;
+      if (state_->room.use_count() > 1) {  // senders wait for room: wake them all
+        state_->room->cancel();
+        state_->room = state_->make_room();
       }
       return value;
     }
 
-    // The next value, waiting for one; nothing once the channel is closed. A cancelled receive
-    // takes nothing: it throws.
+    // The next value, waiting for one; nothing once the channel is closed. A cancelled receive takes
+    // nothing: it throws.
     boost::asio::awaitable<std::optional<T>> receive() {
       for (;;) {
         auto value = try_receive();
         if (value) co_return std::move(*value);
         if (value.error() == ReceiveError::closed) co_return std::nullopt;
-        co_await wait();
+        co_await readable_->wait();
       }
     }
 
-    // Ends when there may be a value or the end; throws when cancelled. async_wait is the same as
-    // an Asio operation, whose error code says whether it was cancelled.
-    template <class Token>
-    auto async_wait(Token&& token) const {
-      return readable_->async_wait(std::forward<Token>(token));
-    }
+    // Ends when there may be a value or the end; throws when cancelled.
     boost::asio::awaitable<void> wait() const { return readable_->wait(); }
 
-    bool is_closed() const {
-      std::lock_guard lock(state_->mutex);
-      return !state_->receiver || (state_->values.empty() && state_->senders == 0);
-    }
     std::size_t size() const {
       std::lock_guard lock(state_->mutex);
       return state_->values.size();
@@ -203,21 +187,19 @@ class Channel {
 
    private:
     friend class Channel;
-    explicit Receiver(std::shared_ptr<State> state) : state_(std::move(state)), readable_(state_->readable) {}
+    Receiver(std::shared_ptr<State> state, std::shared_ptr<Wake> readable)
+        : state_(std::move(state)), readable_(std::move(readable)) {}
     std::shared_ptr<State> state_;
-    std::shared_ptr<Wake> readable_;  // the receiver's own hold: the state lets go of it at the close
+    std::shared_ptr<Wake> readable_;  // its own: the state lets go of it at the close
   };
 
-  // A new channel with room for `capacity` values (at least 1); its receiver runs on `executor`,
-  // and its values and its end notify `readable`, which the receiving task may share with other
-  // sources it waits on.
+  // A new channel with room for `capacity` values (at least 1), whose receiver runs on `executor`.
+  // Its values and its end notify `readable`, which the receiving task may share with other sources.
   static std::pair<Sender, Receiver> make(const Executor& executor, std::size_t capacity,
-                                          std::shared_ptr<Wake> readable) {
-    auto state = std::make_shared<State>(executor, capacity == 0 ? 1 : capacity, std::move(readable));
-    return {Sender(state), Receiver(state)};
-  }
-  static std::pair<Sender, Receiver> make(const Executor& executor, std::size_t capacity) {
-    return make(executor, capacity, std::make_shared<Wake>(executor));
+                                          std::shared_ptr<Wake> readable = nullptr) {
+    if (!readable) readable = std::make_shared<Wake>(executor);
+    auto state = std::make_shared<State>(executor, capacity == 0 ? 1 : capacity, readable);
+    return {Sender(state), Receiver(state, std::move(readable))};
   }
 };
 
