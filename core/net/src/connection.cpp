@@ -88,139 +88,121 @@ asio::awaitable<void> send_closed_event(PageEventQueue::Sender events, PageEvent
   co_await events.send(std::move(event));
 }
 
-// An open page: the write loop sends what the collector link queues and latches for it, one text
-// at a time under the send deadline, and decides when the page ends; the read loop hands the page's
-// texts to the collector link and tells the write loop, through the page's one wake, why reading
-// ended. The write loop looks at its inputs in this order: the stop, the newest tick, the queued
-// texts, then the end of reading.
-class OpenPage {
- public:
-  OpenPage(PageStream& stream, PageId page, std::shared_ptr<StopFlag> stop, std::shared_ptr<kit::Wake> wake,
-           PageQueue::Receiver queue, LatestCell::Reader latest, PageEventQueue::Sender& events,
-           const PageServerConfig& config)
-      : stream_(stream),
-        page_(page),
-        stop_(std::move(stop)),
-        wake_(std::move(wake)),
-        queue_(std::move(queue)),
-        latest_(std::move(latest)),
-        events_(events),
-        config_(config),
-        messages_(config.messages_per_second, config.messages_per_second, config.now()) {
-    // The library answers pings by itself; they are charged here, as are pongs and Close frames.
-    stream_.control_callback([this](websocket::frame_type, std::string_view) {
-      if (!messages_.try_take(1, config_.now())) end_reading({CloseReason::too_many_messages});
-    });
-  }
-  ~OpenPage() { stream_.control_callback(); }
-  OpenPage(const OpenPage&) = delete;
-  OpenPage& operator=(const OpenPage&) = delete;
+// Why reading ended, and the line to log first should that be the reason the page ends with.
+struct ReadEnd {
+  CloseReason reason;
+  std::string line = {};
+};
 
-  // Both loops, until the write loop has ended the page and reading has stopped; a fault in either
-  // ends both.
-  asio::awaitable<CloseReason> serve() {
-    const auto executor = co_await asio::this_coro::executor;
-    // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
-    auto loops = asio::experimental::make_parallel_group(asio::co_spawn(executor, write_loop(), asio::deferred),
-                                                         asio::co_spawn(executor, read_loop(), asio::deferred));
-    auto [order, write_fault, reason, read_fault] =
-        co_await std::move(loops).async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
-    if (order[0] == 1 && read_fault) std::rethrow_exception(read_fault);
-    if (write_fault) std::rethrow_exception(write_fault);
-    co_return reason;
-  }
-
- private:
-  // Why reading ended, and the line to log first should that be the reason the page ends with.
-  struct ReadEnd {
-    CloseReason reason;
-    std::string line = {};
-  };
+// An open page, as its two loops share it: the write loop sends what the collector link queues and
+// latches for it, one text at a time under the send deadline, and ends the page; the read loop hands
+// the page's texts to the collector link and tells the write loop, through the page's one wake, why
+// reading ended.
+struct OpenPage {
+  PageStream& stream;
+  PageId page;
+  std::shared_ptr<StopFlag> stop;
+  std::shared_ptr<kit::Wake> wake;
+  PageQueue::Receiver queue;
+  LatestCell::Reader latest;
+  PageEventQueue::Sender& events;
+  const PageServerConfig& config;
+  base::TokenBucket messages;  // one token per message or control frame
+  std::optional<ReadEnd> read_end = {};
+  bool closing = false;  // the write loop has ended
 
   // The first end counts; the write loop acts on it in its turn.
   void end_reading(ReadEnd end) {
-    if (read_end_) return;
-    read_end_ = std::move(end);
-    wake_->notify();
+    if (read_end) return;
+    read_end = std::move(end);
+    wake->notify();
   }
-
-  asio::awaitable<CloseReason> write_loop() {
-    // However the loop ends, reading ends with it: the read in flight, and every later one.
-    struct StopReading {
-      OpenPage& page;
-      ~StopReading() {
-        page.closing_ = true;
-        page.stream_.next_layer().stop_reading();
-      }
-    } stop_reading{*this};
-    connection::SendDeadline deadline(socket_of(stream_), config_.send_timeout);
-    for (;;) {
-      if (stop_->raised()) co_return CloseReason::bridge_stopping;
-      std::optional<SharedText> text;
-      if (auto tick = latest_.try_take()) {
-        text = std::move(*tick);
-      } else if (tick.error() == kit::ReceiveError::closed) {
-        co_return CloseReason::bridge_closed;
-      } else if (auto queued = queue_.try_receive()) {
-        text = std::move(*queued);
-      } else if (queued.error() == kit::ReceiveError::closed) {
-        co_return CloseReason::bridge_closed;
-      } else if (read_end_) {
-        if (!read_end_->line.empty()) base::info(read_end_->line);
-        co_return read_end_->reason;
-      } else {
-        co_await wake_->wait();
-        continue;
-      }
-      if (!*text) continue;
-      deadline.started();
-      auto [ec, written] = co_await stream_.async_write(asio::buffer(**text), asio::as_tuple(asio::use_awaitable));
-      deadline.ended();
-      if (deadline.fired()) co_return CloseReason::stopped_reading;
-      if (ec) co_return CloseReason::send_failed;
-    }
-  }
-
-  // Never ends by itself: once reading has ended it waits to be cancelled with the write loop.
-  asio::awaitable<void> read_loop() {
-    boost::beast::flat_buffer buffer;
-    while (!read_end_ && !closing_) {
-      auto [ec, n] = co_await stream_.async_read(buffer, asio::as_tuple(asio::use_awaitable));
-      // A control frame may have found the message bucket empty meanwhile.
-      if (read_end_ || closing_) break;
-      if (ec == websocket::error::closed) {
-        end_reading({CloseReason::closed});
-      } else if (ec == asio::error::eof) {
-        end_reading({CloseReason::disconnected});
-      } else if (ec) {
-        end_reading({CloseReason::connection_failed, page_line(page_, ": ") + connection::error_text(ec)});
-      } else if (!messages_.try_take(1, config_.now())) {
-        end_reading({CloseReason::too_many_messages});
-      } else if (stream_.got_text()) {
-        PageEvent event{PageEvent::Text{page_, boost::beast::buffers_to_string(buffer.data())}};
-        buffer.consume(buffer.size());
-        const bool handed_over = co_await connection::send_event(events_, std::move(event), *stop_);
-        if (!handed_over) end_reading({CloseReason::bridge_stopping});
-      }
-      buffer.consume(buffer.size());  // binary messages are not for the bridge
-      if (buffer.capacity() > 65536) buffer.shrink_to_fit();
-    }
-    asio::steady_timer until_cancelled(co_await asio::this_coro::executor, asio::steady_timer::time_point::max());
-    co_await until_cancelled.async_wait(asio::use_awaitable);
-  }
-
-  PageStream& stream_;
-  PageId page_;
-  std::shared_ptr<StopFlag> stop_;
-  std::shared_ptr<kit::Wake> wake_;
-  PageQueue::Receiver queue_;
-  LatestCell::Reader latest_;
-  PageEventQueue::Sender& events_;
-  const PageServerConfig& config_;
-  base::TokenBucket messages_;  // one token per message or control frame
-  std::optional<ReadEnd> read_end_;
-  bool closing_ = false;  // the write loop has ended
 };
+
+// Looks at its inputs in this order: the stop, the newest tick, the queued texts, then the end of
+// reading; sends one text at a time.
+asio::awaitable<CloseReason> write_loop(OpenPage& p) {
+  // However the loop ends, reading ends with it: the read in flight, and every later one.
+  struct StopReading {
+    OpenPage& p;
+    ~StopReading() {
+      p.closing = true;
+      p.stream.next_layer().stop_reading();
+    }
+  } stop_reading{p};
+  connection::SendDeadline deadline(socket_of(p.stream), p.config.send_timeout);
+  for (;;) {
+    if (p.stop->raised()) co_return CloseReason::bridge_stopping;
+    std::optional<SharedText> text;
+    if (auto tick = p.latest.try_take()) {
+      text = std::move(*tick);
+    } else if (tick.error() == kit::ReceiveError::closed) {
+      co_return CloseReason::bridge_closed;
+    } else if (auto queued = p.queue.try_receive()) {
+      text = std::move(*queued);
+    } else if (queued.error() == kit::ReceiveError::closed) {
+      co_return CloseReason::bridge_closed;
+    } else if (p.read_end) {
+      if (!p.read_end->line.empty()) base::info(p.read_end->line);
+      co_return p.read_end->reason;
+    } else {
+      co_await p.wake->wait();
+      continue;
+    }
+    if (!*text) continue;
+    deadline.started();
+    auto [ec, written] = co_await p.stream.async_write(asio::buffer(**text), asio::as_tuple(asio::use_awaitable));
+    deadline.ended();
+    if (deadline.fired()) co_return CloseReason::stopped_reading;
+    if (ec) co_return CloseReason::send_failed;
+  }
+}
+
+// Never ends by itself: once reading has ended it waits to be cancelled with the write loop.
+asio::awaitable<void> read_loop(OpenPage& p) {
+  boost::beast::flat_buffer buffer;
+  while (!p.read_end && !p.closing) {
+    auto [ec, n] = co_await p.stream.async_read(buffer, asio::as_tuple(asio::use_awaitable));
+    // A control frame may have found the message bucket empty meanwhile.
+    if (p.read_end || p.closing) break;
+    if (ec == websocket::error::closed) {
+      p.end_reading({CloseReason::closed});
+    } else if (ec == asio::error::eof) {
+      p.end_reading({CloseReason::disconnected});
+    } else if (ec) {
+      p.end_reading({CloseReason::connection_failed, page_line(p.page, ": ") + connection::error_text(ec)});
+    } else if (!p.messages.try_take(1, p.config.now())) {
+      p.end_reading({CloseReason::too_many_messages});
+    } else if (p.stream.got_text()) {
+      PageEvent event{PageEvent::Text{p.page, boost::beast::buffers_to_string(buffer.data())}};
+      const bool handed_over = co_await connection::send_event(p.events, std::move(event), *p.stop);
+      if (!handed_over) p.end_reading({CloseReason::bridge_stopping});
+    }
+    buffer.consume(buffer.size());  // binary messages are not for the bridge
+    if (buffer.capacity() > 65536) buffer.shrink_to_fit();
+  }
+  asio::steady_timer until_cancelled(co_await asio::this_coro::executor, asio::steady_timer::time_point::max());
+  co_await until_cancelled.async_wait(asio::use_awaitable);
+}
+
+// Both loops, until the write loop has ended the page and reading has stopped; a fault in either
+// ends both.
+asio::awaitable<CloseReason> serve_open_page(OpenPage& p) {
+  // The library answers pings by itself; they are charged here, as are pongs and Close frames.
+  p.stream.control_callback([&p](websocket::frame_type, std::string_view) {
+    if (!p.messages.try_take(1, p.config.now())) p.end_reading({CloseReason::too_many_messages});
+  });
+  const auto executor = co_await asio::this_coro::executor;
+  // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
+  auto loops = asio::experimental::make_parallel_group(asio::co_spawn(executor, write_loop(p), asio::deferred),
+                                                       asio::co_spawn(executor, read_loop(p), asio::deferred));
+  auto [order, write_fault, reason, read_fault] =
+      co_await std::move(loops).async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
+  p.stream.control_callback();
+  if (order[0] == 1 && read_fault) std::rethrow_exception(read_fault);
+  if (write_fault) std::rethrow_exception(write_fault);
+  co_return reason;
+}
 
 }  // namespace
 
@@ -289,8 +271,10 @@ asio::awaitable<void> serve_page(tcp::socket socket, kit::Slots::Permit handshak
   const bool announced = co_await send_event(events, std::move(connected), *stop, [&] { guard.emplace(events, page); });
   if (!announced) co_return;
 
-  open_page.emplace(stream, page, stop, std::move(wake), std::move(queue), std::move(latest), events, config);
-  const CloseReason reason = co_await open_page->serve();
+  const auto messages = static_cast<double>(config.messages_per_second);
+  open_page.emplace(stream, page, stop, std::move(wake), std::move(queue), std::move(latest), events, config,
+                    base::TokenBucket(messages, messages, config.now()));
+  const CloseReason reason = co_await serve_open_page(*open_page);
   base::info(page_line(page, " closed: ") + std::string(close_reason_text(reason)));
   // Also when the connection failed or the page went: the Close goes out if the socket still takes it.
   co_await connection::close_handshake(stream);
