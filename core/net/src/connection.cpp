@@ -13,7 +13,6 @@
 #include <boost/asio/detached.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/experimental/parallel_group.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
@@ -181,8 +180,7 @@ asio::awaitable<void> read_loop(OpenPage& p) {
     buffer.consume(buffer.size());  // binary messages are not for the bridge
     if (buffer.capacity() > 65536) buffer.shrink_to_fit();
   }
-  asio::steady_timer until_cancelled(co_await asio::this_coro::executor, asio::steady_timer::time_point::max());
-  co_await until_cancelled.async_wait(asio::use_awaitable);
+  co_await kit::until_cancelled();
 }
 
 // Both loops, until the write loop has ended the page and reading has stopped; a fault in either

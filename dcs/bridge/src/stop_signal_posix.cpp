@@ -7,10 +7,10 @@
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/signal_set.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
 
+#include "core/net/src/kit/wake.hpp"
 #include "dcs/bridge/src/stop_signal.hpp"
 
 namespace stop_signal {
@@ -40,15 +40,10 @@ class SignalEvent final : public StopEvent {
   asio::signal_set signals_;
 };
 
-// An event that this system never delivers: a wait that only its cancellation ends.
+// An event that this system never delivers.
 class NeverEvent final : public StopEvent {
  public:
-  explicit NeverEvent(const Executor& executor) : never_(executor, asio::steady_timer::time_point::max()) {}
-
-  asio::awaitable<void> arrived() override { co_await never_.async_wait(asio::use_awaitable); }
-
- private:
-  asio::steady_timer never_;
+  asio::awaitable<void> arrived() override { return net::kit::until_cancelled(); }
 };
 
 Listening on_signal(const Executor& executor, int signal) {
@@ -62,7 +57,7 @@ Listening on_signal(const Executor& executor, int signal) {
 Listening wait_ctrl_c(const Executor& executor) { return on_signal(executor, SIGINT); }
 Listening wait_ctrl_break(const Executor& executor) { return on_signal(executor, SIGQUIT); }
 Listening wait_console_close(const Executor& executor) { return on_signal(executor, SIGHUP); }
-Listening wait_logoff(const Executor& executor) { return std::make_unique<NeverEvent>(executor); }
+Listening wait_logoff(const Executor&) { return std::make_unique<NeverEvent>(); }
 Listening wait_shutdown(const Executor& executor) { return on_signal(executor, SIGTERM); }
 
 }  // namespace stop_signal

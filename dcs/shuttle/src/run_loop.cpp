@@ -321,7 +321,7 @@ asio::awaitable<void> RunLoop::page_event_loop() {
     after_input(now);
   }
   // No page server any more: the link serves the rest without it.
-  co_await wait_for_the_end();
+  co_await kit::until_cancelled();
 }
 
 asio::awaitable<void> RunLoop::datagram_loop() {
@@ -353,11 +353,6 @@ asio::awaitable<void> RunLoop::deadline_loop() {
     if (ec) continue;  // moved by an input: the new one is set already
     after_input(base::Clock::now());
   }
-}
-
-asio::awaitable<void> RunLoop::wait_for_the_end() {
-  asio::steady_timer never(state_->socket.get_executor(), asio::steady_timer::time_point::max());
-  co_await never.async_wait(asio::use_awaitable);
 }
 
 namespace run_loop {

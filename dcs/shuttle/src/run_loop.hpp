@@ -111,7 +111,6 @@ class RunLoop {
   boost::asio::awaitable<void> page_event_loop();
   boost::asio::awaitable<void> datagram_loop();
   boost::asio::awaitable<void> deadline_loop();
-  boost::asio::awaitable<void> wait_for_the_end();
   void page_connected(net::PageEvent::Connected connected, base::Instant now);
   void send_hello(protocol::PageId page, bool collector_quiet);
   void send_latest(protocol::PageId page, net::SharedText text);

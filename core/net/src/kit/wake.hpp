@@ -25,6 +25,13 @@ inline boost::asio::awaitable<void> throw_if_cancelled() {
     throw boost::system::system_error(boost::asio::error::operation_aborted);
 }
 
+// A wait that only its cancellation ends, which Asio lacks: for a loop that has nothing left to wait
+// for but the end of the others.
+inline boost::asio::awaitable<void> until_cancelled() {
+  boost::asio::steady_timer never(co_await boost::asio::this_coro::executor, boost::asio::steady_timer::time_point::max());
+  co_await never.async_wait(boost::asio::use_awaitable);
+}
+
 // Asio cannot wait on several sources at once without a race per wait: a task waits on this one
 // wake, which each of its sources notifies. A wake that comes while the task is busy is kept for its
 // next wait, and wakes that come before it looks are one wake. A timer that never rings, whose wait
