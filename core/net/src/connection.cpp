@@ -96,7 +96,9 @@ struct ReadEnd {
 // An open page, as its two loops share it: the write loop sends what the collector link queues and
 // latches for it, one text at a time under the send deadline, and ends the page; the read loop hands
 // the page's texts to the collector link and tells the write loop, through the page's one wake, why
-// reading ended.
+// reading ended. What the page sends waits while the write loop has something to send or a send in
+// flight: the page is served before it is read further, and a page that stops reading stops being
+// read too.
 struct OpenPage {
   PageStream& stream;
   PageId page;
@@ -107,8 +109,10 @@ struct OpenPage {
   PageEventQueue::Sender& events;
   const PageServerConfig& config;
   base::TokenBucket messages;  // one token per message or control frame
+  kit::Wake writer_idle;        // the write loop has nothing to send and waits
   std::optional<ReadEnd> read_end = {};
   bool closing = false;  // the write loop has ended
+  bool writing = true;   // the write loop sends, or has not yet found everything sent
 
   // The first end counts; the write loop acts on it in its turn.
   void end_reading(ReadEnd end) {
@@ -145,7 +149,10 @@ asio::awaitable<CloseReason> write_loop(OpenPage& p) {
       if (!p.read_end->line.empty()) base::info(p.read_end->line);
       co_return p.read_end->reason;
     } else {
+      p.writing = false;
+      p.writer_idle.notify();
       co_await p.wake->wait();
+      p.writing = true;
       continue;
     }
     if (!*text) continue;
@@ -161,7 +168,10 @@ asio::awaitable<CloseReason> write_loop(OpenPage& p) {
 asio::awaitable<void> read_loop(OpenPage& p) {
   boost::beast::flat_buffer buffer;
   while (!p.read_end && !p.closing) {
+    while (p.writing) co_await p.writer_idle.wait();
     auto [ec, n] = co_await p.stream.async_read(buffer, asio::as_tuple(asio::use_awaitable));
+    // A read that was already waiting when a send began is served after the send as well.
+    while (p.writing && !p.closing) co_await p.writer_idle.wait();
     // A control frame may have found the message bucket empty meanwhile.
     if (p.read_end || p.closing) break;
     if (ec == websocket::error::closed) {
@@ -271,7 +281,7 @@ asio::awaitable<void> serve_page(tcp::socket socket, kit::Slots::Permit handshak
 
   const auto messages = static_cast<double>(config.messages_per_second);
   open_page.emplace(stream, page, stop, std::move(wake), std::move(queue), std::move(latest), events, config,
-                    base::TokenBucket(messages, messages, config.now()));
+                    base::TokenBucket(messages, messages, config.now()), kit::Wake(executor));
   const CloseReason reason = co_await serve_open_page(*open_page);
   base::info(page_line(page, " closed: ") + std::string(close_reason_text(reason)));
   // Also when the connection failed or the page went: the Close goes out if the socket still takes it.

@@ -612,6 +612,29 @@ TEST_F(PageServerTest, APageThatStopsReadingIsEndedAfterTheSendTimeOut) {
   EXPECT_TRUE(log.contains("page 1 closed: it stopped reading"));
 }
 
+// While a send to the page is stuck, what the page sends is not read: its text never reaches the
+// collector link, which hears only that the page went.
+TEST_F(PageServerTest, WhatAPageSendsWaitsWhileASendToItIsStuck) {
+  auto config = test_config();
+  config.send_timeout = 300ms;
+  TestBridge bridge(rt.executor(), config);
+  rt.run([&]() -> asio::awaitable<void> {
+    auto client = co_await RawClient::connect(bridge.port());
+    CO_ASSERT_TRUE(co_await client.open());
+    auto page = co_await bridge.next_connected();
+    CO_ASSERT_TRUE(page);
+    flood(page->queue);
+    co_await sleep(50ms);  // the first send is under way
+    CO_ASSERT_TRUE(co_await client.send_frame(op_text, R"({"type":"ticks","enabled":true})"));
+    auto event = co_await bridge.next_event();
+    CO_ASSERT_TRUE(event);
+    CO_EXPECT_TRUE(std::holds_alternative<PageEvent::Closed>(event->what));
+    co_await bridge.stop();
+  });
+  bridge.finish();
+  EXPECT_TRUE(log.contains("page 1 closed: it stopped reading"));
+}
+
 // The send time-out is for one send: a page that takes each text in time stays open, however
 // long the texts keep coming.
 TEST_F(PageServerTest, APageThatKeepsReadingOutlastsTheSendTimeOut) {
