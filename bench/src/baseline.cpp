@@ -20,16 +20,11 @@ BaselineRelay::BaselineRelay(std::uint16_t collector_port)
     : udp_(context_, udp::endpoint(asio::ip::address_v4::loopback(), 0)),
       collector_(asio::ip::address_v4::loopback(), collector_port),
       acceptor_(context_, tcp::endpoint(asio::ip::address_v4::loopback(), 0)),
-      client_(context_),
       poll_timer_(context_),
       tick_timer_(context_) {
   udp_port_ = udp_.local_endpoint().port();
   tcp_port_ = acceptor_.local_endpoint().port();
-  acceptor_.async_accept(client_, [this](ErrorCode ec) {
-    if (ec) return;
-    client_.set_option(tcp::no_delay(true));
-    read_line();
-  });
+  accept();
   receive_datagram();
   next_poll_ = std::chrono::steady_clock::now();
   poll();
@@ -50,34 +45,47 @@ BaselineRelay::~BaselineRelay() {
   thread_.join();
 }
 
+void BaselineRelay::accept() {
+  acceptor_.async_accept([this](ErrorCode ec, tcp::socket socket) {
+    if (ec) return;
+    socket.set_option(tcp::no_delay(true));
+    read_line(clients_.emplace_back(std::move(socket)));
+    accept();
+  });
+}
+
 void BaselineRelay::receive_datagram() {
   udp_.async_receive(asio::buffer(datagram_), [this](ErrorCode ec, std::size_t n) {
-    if (!ec && client_.is_open()) {
+    if (!ec) {
       const std::array<asio::const_buffer, 2> line{asio::buffer(datagram_.data(), n), asio::buffer("\n", 1)};
-      ErrorCode ignored;
-      asio::write(client_, line, ignored);
+      for (Client& client : clients_) {
+        ErrorCode ignored;
+        asio::write(client.socket, line, ignored);
+      }
     }
     receive_datagram();
   });
 }
 
-void BaselineRelay::read_line() {
-  asio::async_read_until(client_, asio::dynamic_buffer(lines_), '\n', [this](ErrorCode ec, std::size_t n) {
-    if (ec) return;
-    const std::string line = lines_.substr(0, n - 1);
-    lines_.erase(0, n);
-    if (line == "ticks on") {
-      if (!ticking_) {
-        ticking_ = true;
-        next_tick_ = std::chrono::steady_clock::now();
-        tick();
-      }
-    } else {
-      ErrorCode ignored;
-      udp_.send_to(asio::buffer(line), collector_, 0, ignored);
-    }
-    read_line();
-  });
+void BaselineRelay::read_line(Client& client) {
+  asio::async_read_until(client.socket, asio::dynamic_buffer(client.lines), '\n',
+                         [this, &client](ErrorCode ec, std::size_t n) {
+                           if (ec) return;
+                           const std::string line = client.lines.substr(0, n - 1);
+                           client.lines.erase(0, n);
+                           if (line == "ticks on") {
+                             client.ticking = true;
+                             if (!ticking_) {
+                               ticking_ = true;
+                               next_tick_ = std::chrono::steady_clock::now();
+                               tick();
+                             }
+                           } else {
+                             ErrorCode ignored;
+                             udp_.send_to(asio::buffer(line), collector_, 0, ignored);
+                           }
+                           read_line(client);
+                         });
 }
 
 void BaselineRelay::poll() {
@@ -91,8 +99,11 @@ void BaselineRelay::poll() {
 }
 
 void BaselineRelay::tick() {
-  ErrorCode ignored;
-  asio::write(client_, asio::buffer("tick\n", 5), ignored);
+  for (Client& client : clients_) {
+    if (!client.ticking) continue;
+    ErrorCode ignored;
+    asio::write(client.socket, asio::buffer("tick\n", 5), ignored);
+  }
   const auto now = std::chrono::steady_clock::now();
   next_tick_ += 10ms;
   if (next_tick_ <= now) next_tick_ = now + 10ms;

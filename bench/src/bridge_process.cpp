@@ -3,9 +3,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -15,6 +17,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
+
+#include "bench/src/allocation_count.hpp"
 
 extern char** environ;
 
@@ -92,7 +96,8 @@ std::optional<std::int64_t> stat_ns(pid_t pid) {
 }
 
 bool is_bridge_variable(std::string_view entry) {
-  return entry.starts_with("TOLVARO_DCS_") || entry.starts_with("BRIDGE_ALLOWED_ORIGINS=");
+  return entry.starts_with("TOLVARO_DCS_") || entry.starts_with("BRIDGE_ALLOWED_ORIGINS=") ||
+         entry.starts_with(std::string(allocation_count_variable) + "=");
 }
 
 }  // namespace
@@ -111,12 +116,23 @@ std::optional<std::int64_t> thread_cpu_ns(pid_t tid) {
 }
 
 BridgeProcess::BridgeProcess(const std::string& program, BridgePorts ports) {
+  std::string count_path = "/tmp/relay_bench_allocations_XXXXXX";
+  const int count_fd = ::mkstemp(count_path.data());
+  if (count_fd < 0) throw std::runtime_error("bridge: no allocation count file");
+  count_path_ = count_path;
+  if (::ftruncate(count_fd, allocation_count_bytes) == 0) {
+    void* mapped = ::mmap(nullptr, allocation_count_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, count_fd, 0);
+    if (mapped != MAP_FAILED) count_ = mapped;
+  }
+  ::close(count_fd);
+
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e)
     if (!is_bridge_variable(*e)) env.emplace_back(*e);
   env.push_back("TOLVARO_DCS_PAGE_PORT=" + std::to_string(ports.page));
   env.push_back("TOLVARO_DCS_LISTEN_PORT=" + std::to_string(ports.listen));
   env.push_back("TOLVARO_DCS_COLLECTOR_PORT=" + std::to_string(ports.collector));
+  env.push_back(std::string(allocation_count_variable) + "=" + count_path_);
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -156,6 +172,16 @@ BridgeProcess::BridgeProcess(const std::string& program, BridgePorts ports) {
 
 BridgeProcess::~BridgeProcess() {
   if (!reaped_) stop(std::chrono::seconds(5));
+  if (count_) ::munmap(count_, allocation_count_bytes);
+  ::unlink(count_path_.c_str());
+}
+
+std::optional<std::uint64_t> BridgeProcess::allocations() const {
+  if (!count_) return std::nullopt;
+  const std::uint64_t n = std::atomic_ref<std::uint64_t>(*static_cast<std::uint64_t*>(count_)).load();
+  // A program that counts has allocated long before it is ready; 0 means it does not count.
+  if (n == 0) return std::nullopt;
+  return n;
 }
 
 bool BridgeProcess::wait_ready(std::chrono::milliseconds limit) {

@@ -42,8 +42,9 @@ std::optional<std::int64_t> thread_cpu_ns(pid_t tid);
 
 class BridgeProcess {
  public:
-  // Starts `program headless` with the port variables set and the rest of the bridge's variables
-  // taken out of the environment. Throws std::runtime_error when it cannot start.
+  // Starts `program headless` with the port variables set, the rest of the bridge's variables taken
+  // out of the environment, and a fresh allocation count file named for it. Throws
+  // std::runtime_error when it cannot start.
   BridgeProcess(const std::string& program, BridgePorts ports);
   ~BridgeProcess();  // a bridge still running is stopped
   BridgeProcess(const BridgeProcess&) = delete;
@@ -53,12 +54,17 @@ class BridgeProcess {
   bool wait_ready(std::chrono::milliseconds limit);
   pid_t pid() const { return pid_; }
   std::string err() const;  // its standard error so far
+  // The heap allocations the program has made so far (calls of its operator new), when it counts
+  // them (the bench's variant of the program does); nothing for a program that does not.
+  std::optional<std::uint64_t> allocations() const;
   // Ctrl+C, then the wait for its end (killed after `limit`); the exit code, -1 when killed.
   int stop(std::chrono::milliseconds limit);
 
  private:
   pid_t pid_ = -1;
   bool reaped_ = false;
+  std::string count_path_;          // the file the program counts its allocations into
+  void* count_ = nullptr;           // the same file, mapped here
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::string err_;

@@ -151,13 +151,22 @@ Latencies latencies(const std::vector<DataSample>& data, const std::vector<Write
 // Lets the messages of a phase that are still on their way arrive.
 void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }
 
-Latencies run_baseline(const Options& o, std::optional<double>& cpu_ms_per_s) {
+// The baseline relay with `clients` line clients: ticks off for one, on for more, as the bridge's
+// phases with 1 and with 8 pages have them. Its CPU goes to `cpu_ms_per_s`.
+Latencies run_baseline(const Options& o, std::size_t clients, std::optional<double>& cpu_ms_per_s) {
   const Settings& s = o.settings;
   Collector collector({s.frames_per_second, s.packet_bytes});
   BaselineRelay relay(collector.port());
   collector.start(relay.udp_port());
-  auto page = PageClient::lines(relay.tcp_port());
-  const std::vector<PageClient*> pages{page.get()};
+  std::vector<std::unique_ptr<PageClient>> owned;
+  std::vector<PageClient*> pages;
+  while (pages.size() < clients) {
+    owned.push_back(PageClient::lines(relay.tcp_port()));
+    pages.push_back(owned.back().get());
+  }
+  const bool ticks = clients > 1;
+  if (ticks)
+    for (PageClient* page : pages) page->send("ticks on");
   settle();
 
   const std::optional<std::int64_t> cpu_before = relay.cpu_ns();
@@ -165,28 +174,55 @@ Latencies run_baseline(const Options& o, std::optional<double>& cpu_ms_per_s) {
   const std::optional<std::int64_t> cpu_after = relay.cpu_ns();
   if (cpu_before && cpu_after)
     cpu_ms_per_s = static_cast<double>(*cpu_after - *cpu_before) / 1e6 / relaying.seconds();
-  page->send("ticks on");
-  const Window ticking = run_phase(s.seconds / 2, pages, s.writes_per_second, baseline_write);
   settle();
   collector.stop();
 
   Latencies out = latencies(all_data(pages), collector.writes(), relaying);
-  out.tick_interval = summarize(all_tick_intervals(pages, ticking));
+  if (ticks) out.tick_interval = summarize(all_tick_intervals(pages, relaying));
   return out;
 }
 
 struct UseMeter {
-  pid_t pid;
-  std::optional<Usage> start = usage_of(pid);
+  const BridgeProcess& bridge;
+  std::optional<Usage> start = usage_of(bridge.pid());
+  std::optional<std::uint64_t> allocations = bridge.allocations();
   std::int64_t began = now_ns();
 
   std::optional<Resources> read() const {
-    const std::optional<Usage> end = usage_of(pid);
+    const std::optional<Usage> end = usage_of(bridge.pid());
+    const std::optional<std::uint64_t> allocated = bridge.allocations();
     if (!start || !end) return std::nullopt;
     const double seconds = static_cast<double>(now_ns() - began) / 1e9;
-    return Resources{static_cast<double>(end->cpu_ns - start->cpu_ns) / 1e6 / seconds, end->rss_kib, end->peak_kib};
+    Resources out{static_cast<double>(end->cpu_ns - start->cpu_ns) / 1e6 / seconds, end->rss_kib, end->peak_kib,
+                  std::nullopt};
+    if (allocations && allocated) out.allocations_per_s = static_cast<double>(*allocated - *allocations) / seconds;
+    return out;
   }
 };
+
+// The data messages that `pages` received within `window`, all pages together.
+std::size_t data_received(const std::vector<PageClient*>& pages, Window window) {
+  std::size_t n = 0;
+  for (const PageClient* page : pages)
+    for (const DataSample& sample : page->data())
+      if (window.holds(sample.received)) ++n;
+  return n;
+}
+
+// Half a phase with nothing but the relaying of datagrams to `pages` (no writes, ticks off): the
+// bridge's allocations over the data messages the pages received meanwhile.
+std::optional<Allocations> count_allocations(const Options& o, const BridgeProcess& bridge,
+                                             const std::vector<PageClient*>& pages) {
+  const std::optional<std::uint64_t> before = bridge.allocations();
+  const std::int64_t begin = now_ns();
+  sleep_ns(to_ns(o.settings.seconds / 2));
+  const std::optional<std::uint64_t> after = bridge.allocations();
+  const Window window{begin, now_ns()};
+  const std::size_t received = data_received(pages, window);
+  if (!before || !after || received == 0) return std::nullopt;
+  return Allocations{pages.size(), received / pages.size(),
+                     static_cast<double>(*after - *before) / static_cast<double>(received)};
+}
 
 void run_bridge(const Options& o, Results& results) {
   const Settings& s = o.settings;
@@ -199,7 +235,7 @@ void run_bridge(const Options& o, Results& results) {
 
   progress(o, "bridge idle, no page");
   settle();
-  const UseMeter idle{bridge.pid()};
+  const UseMeter idle{bridge};
   sleep_ns(to_ns(s.idle_seconds));
   results.idle = idle.read();
 
@@ -214,15 +250,18 @@ void run_bridge(const Options& o, Results& results) {
   };
   std::vector<PageClient*> pages{open_page()};
   settle();
-  const UseMeter one{bridge.pid()};
+  results.one_page_allocations = count_allocations(o, bridge, pages);
+  const UseMeter one{bridge};
   const Window one_page = run_phase(s.seconds, pages, s.writes_per_second, bridge_write);
   results.one_page_use = one.read();
 
   progress(o, "bridge with 8 pages, ticks on");
   while (pages.size() < 8) pages.push_back(open_page());
+  settle();
+  results.eight_page_allocations = count_allocations(o, bridge, pages);
   for (PageClient* page : pages) page->send(R"({"type":"ticks","on":true})");
   settle();
-  const UseMeter loaded{bridge.pid()};
+  const UseMeter loaded{bridge};
   const Window eight_pages = run_phase(s.seconds, pages, s.writes_per_second, bridge_write);
   results.loaded = loaded.read();
   settle();
@@ -244,8 +283,10 @@ int run(int argc, char** argv) {
   const Options o = parse(argc, argv);
   Results results;
   results.settings = o.settings;
-  progress(o, "baseline relay");
-  results.baseline = run_baseline(o, results.baseline_cpu_ms_per_s);
+  progress(o, "baseline relay, 1 client");
+  results.baseline = run_baseline(o, 1, results.baseline_cpu_ms_per_s);
+  progress(o, "baseline relay, 8 clients");
+  results.baseline_eight = run_baseline(o, 8, results.baseline_eight_cpu_ms_per_s);
   run_bridge(o, results);
   std::cout << (o.json ? json(results) : table(results));
   return 0;

@@ -49,9 +49,15 @@ std::string latency_row(const std::string& label, int pages, const std::optional
 }
 
 std::string resource_row(const std::string& label, const std::optional<Resources>& r) {
-  if (!r) return printf_string("%-30s %10s %10s %10s\n", label.c_str(), "-", "-", "-");
-  return printf_string("%-30s %10.2f %10lld %10lld\n", label.c_str(), r->cpu_ms_per_s,
-                       static_cast<long long>(r->rss_kib), static_cast<long long>(r->peak_kib));
+  if (!r) return printf_string("%-30s %10s %10s %10s %10s\n", label.c_str(), "-", "-", "-", "-");
+  return printf_string("%-30s %10.2f %10lld %10lld %10s\n", label.c_str(), r->cpu_ms_per_s,
+                       static_cast<long long>(r->rss_kib), static_cast<long long>(r->peak_kib),
+                       number_or_dash(r->allocations_per_s, "%.1f").c_str());
+}
+
+std::string allocation_row(const std::string& label, const std::optional<Allocations>& a) {
+  if (!a) return printf_string("%-30s %5s %9s %12s\n", label.c_str(), "-", "-", "-");
+  return printf_string("%-30s %5zu %9zu %12.2f\n", label.c_str(), a->pages, a->datagrams, a->per_datagram_per_page);
 }
 
 Json summary_json(const std::optional<Summary>& s, const std::optional<Summary>& base) {
@@ -80,8 +86,18 @@ Json resources_json(const std::optional<Resources>& r) {
   out["cpuMsPerS"] = r ? Json(r->cpu_ms_per_s) : Json(nullptr);
   out["rssKiB"] = r ? Json(r->rss_kib) : Json(nullptr);
   out["peakRssKiB"] = r ? Json(r->peak_kib) : Json(nullptr);
+  out["allocationsPerS"] = r && r->allocations_per_s ? Json(*r->allocations_per_s) : Json(nullptr);
   return out;
 }
+
+Json allocations_json(const std::optional<Allocations>& a) {
+  Json out;
+  out["datagrams"] = a ? Json(a->datagrams) : Json(nullptr);
+  out["perDatagramPerPage"] = a ? Json(a->per_datagram_per_page) : Json(nullptr);
+  return out;
+}
+
+Json optional_json(const std::optional<double>& value) { return value ? Json(*value) : Json(nullptr); }
 
 }  // namespace
 
@@ -92,21 +108,30 @@ std::string table(const Results& r) {
       s.build.c_str(), s.packet_bytes, s.frames_per_second, s.writes_per_second, s.seconds);
   out += printf_string("%-30s %5s %6s %9s %9s %9s | %9s %9s %9s | %6s %6s %6s\n", "latency (us)", "pages", "n", "p50",
                        "p99", "max", "base p50", "base p99", "base max", "x p50", "x p99", "x max");
+  // Each row against the baseline with as many clients as the row has pages.
   const Latencies& b = r.baseline;
+  const Latencies& b8 = r.baseline_eight;
   out += latency_row("datagram to page, paced", 1, r.one_page.data_paced, b.data_paced);
   out += latency_row("datagram to page, burst", 1, r.one_page.data_burst, b.data_burst);
   out += latency_row("write to collector", 1, r.one_page.write, b.write);
-  out += latency_row("datagram to page, paced", 8, r.eight_pages.data_paced, b.data_paced);
-  out += latency_row("datagram to page, burst", 8, r.eight_pages.data_burst, b.data_burst);
-  out += latency_row("write to collector", 8, r.eight_pages.write, b.write);
-  out += latency_row("tick interval (10000 target)", 8, r.eight_pages.tick_interval, b.tick_interval);
+  out += latency_row("datagram to page, paced", 8, r.eight_pages.data_paced, b8.data_paced);
+  out += latency_row("datagram to page, burst", 8, r.eight_pages.data_burst, b8.data_burst);
+  out += latency_row("write to collector", 8, r.eight_pages.write, b8.write);
+  out += latency_row("tick interval (10000 target)", 8, r.eight_pages.tick_interval, b8.tick_interval);
   out += "\n";
-  out += printf_string("%-30s %10s %10s %10s\n", "bridge process", "cpu ms/s", "rss KiB", "peak KiB");
+  out += printf_string("%-30s %10s %10s %10s %10s\n", "bridge process", "cpu ms/s", "rss KiB", "peak KiB",
+                       "allocs/s");
   out += resource_row("idle, no page", r.idle);
   out += resource_row("1 page, ticks off", r.one_page_use);
   out += resource_row("loaded, 8 pages with ticks", r.loaded);
   out += printf_string("%-30s %10s\n", "baseline relay, 1 client",
                        number_or_dash(r.baseline_cpu_ms_per_s, "%.2f").c_str());
+  out += printf_string("%-30s %10s\n", "baseline relay, 8 clients",
+                       number_or_dash(r.baseline_eight_cpu_ms_per_s, "%.2f").c_str());
+  out += "\n";
+  out += printf_string("%-30s %5s %9s %12s\n", "bridge heap allocations", "pages", "datagrams", "per datagram");
+  out += allocation_row("relaying, ticks off, no writes", r.one_page_allocations);
+  out += allocation_row("relaying, ticks off, no writes", r.eight_page_allocations);
   out += printf_string("\nbridge log: %zu warnings, %zu errors\n", r.warnings, r.errors);
   for (const std::string& line : r.first_warnings) out += "  " + line + "\n";
   return out;
@@ -123,19 +148,28 @@ std::string json(const Results& r) {
                      {"writesPerSecond", s.writes_per_second},
                      {"quick", s.quick}};
   const Latencies& b = r.baseline;
-  out["baseline"] = {{"cpuMsPerS", r.baseline_cpu_ms_per_s ? Json(*r.baseline_cpu_ms_per_s) : Json(nullptr)},
-                     {"dataPaced", summary_json(b.data_paced, std::nullopt)},
-                     {"dataBurst", summary_json(b.data_burst, std::nullopt)},
-                     {"write", summary_json(b.write, std::nullopt)},
-                     {"tickInterval", summary_json(b.tick_interval, std::nullopt)}};
+  const Latencies& b8 = r.baseline_eight;
+  Json baseline;
+  baseline["onePage"] = {{"cpuMsPerS", optional_json(r.baseline_cpu_ms_per_s)},
+                         {"dataPaced", summary_json(b.data_paced, std::nullopt)},
+                         {"dataBurst", summary_json(b.data_burst, std::nullopt)},
+                         {"write", summary_json(b.write, std::nullopt)}};
+  baseline["eightPages"] = {{"cpuMsPerS", optional_json(r.baseline_eight_cpu_ms_per_s)},
+                            {"dataPaced", summary_json(b8.data_paced, std::nullopt)},
+                            {"dataBurst", summary_json(b8.data_burst, std::nullopt)},
+                            {"write", summary_json(b8.write, std::nullopt)},
+                            {"tickInterval", summary_json(b8.tick_interval, std::nullopt)}};
+  out["baseline"] = baseline;
   Json bridge;
   bridge["onePage"] = {{"dataPaced", summary_json(r.one_page.data_paced, b.data_paced)},
                        {"dataBurst", summary_json(r.one_page.data_burst, b.data_burst)},
-                       {"write", summary_json(r.one_page.write, b.write)}};
-  bridge["eightPages"] = {{"dataPaced", summary_json(r.eight_pages.data_paced, b.data_paced)},
-                          {"dataBurst", summary_json(r.eight_pages.data_burst, b.data_burst)},
-                          {"write", summary_json(r.eight_pages.write, b.write)},
-                          {"tickInterval", summary_json(r.eight_pages.tick_interval, b.tick_interval)}};
+                       {"write", summary_json(r.one_page.write, b.write)},
+                       {"allocations", allocations_json(r.one_page_allocations)}};
+  bridge["eightPages"] = {{"dataPaced", summary_json(r.eight_pages.data_paced, b8.data_paced)},
+                          {"dataBurst", summary_json(r.eight_pages.data_burst, b8.data_burst)},
+                          {"write", summary_json(r.eight_pages.write, b8.write)},
+                          {"tickInterval", summary_json(r.eight_pages.tick_interval, b8.tick_interval)},
+                          {"allocations", allocations_json(r.eight_page_allocations)}};
   bridge["idle"] = resources_json(r.idle);
   bridge["onePageUse"] = resources_json(r.one_page_use);
   bridge["loaded"] = resources_json(r.loaded);

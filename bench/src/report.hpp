@@ -34,14 +34,27 @@ struct Resources {
   double cpu_ms_per_s = 0;
   std::int64_t rss_kib = 0;
   std::int64_t peak_kib = 0;
+  std::optional<double> allocations_per_s;  // calls of its operator new, when the program counts them
+};
+
+// The bridge's heap allocations while it relays datagrams to its pages, with ticks off and no
+// writes: every allocation of the process in that time, over every data message a page received.
+struct Allocations {
+  std::size_t pages = 0;
+  std::size_t datagrams = 0;  // data messages received, per page
+  double per_datagram_per_page = 0;
 };
 
 struct Results {
   Settings settings;
-  Latencies baseline;  // one line client
+  Latencies baseline;        // one line client, ticks off
+  Latencies baseline_eight;  // eight line clients, ticks on
   Latencies one_page;
   Latencies eight_pages;
-  std::optional<double> baseline_cpu_ms_per_s;  // the baseline relay's thread, 1 client, ticks off
+  std::optional<double> baseline_cpu_ms_per_s;        // the baseline relay's thread, 1 client, ticks off
+  std::optional<double> baseline_eight_cpu_ms_per_s;  // the same with 8 clients, ticks on
+  std::optional<Allocations> one_page_allocations;
+  std::optional<Allocations> eight_page_allocations;
   std::optional<Resources> idle;      // no page; the collector answering every poll
   std::optional<Resources> one_page_use;
   std::optional<Resources> loaded;    // 8 pages with ticks on, packets and writes flowing

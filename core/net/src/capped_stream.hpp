@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include <boost/asio/buffer.hpp>
 #include <boost/asio/compose.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -53,6 +54,9 @@ class CappedStream {
   // operation_aborted without touching the socket, and what is pending on the socket is cancelled.
   // A write cut short by that shows in writes_whole().
   void stop_reading();
+  // While held, writes are taken and dropped as if they went out: the page's handshake writes the
+  // library's answer itself, without the field in which the library names itself.
+  void hold_writes(bool held) { meter_->writes_held = held; }
   // Whether a write is in flight.
   bool writing() const { return meter_->writes_in_flight > 0; }
   // Whether every write so far has ended without an error, so that what went out ends where a
@@ -72,6 +76,7 @@ class CappedStream {
     std::optional<base::TokenBucket> bytes;
     Now clock;
     bool reads_stopped = false;
+    bool writes_held = false;
     unsigned writes_in_flight = 0;
     bool write_failed = false;
 
@@ -138,22 +143,35 @@ auto CappedStream::async_read_some(const MutableBufferSequence& buffers, ReadTok
 
 template <class ConstBufferSequence>
 struct CappedStream::WriteOp {
+  enum class Phase { start, dropping, writing };
   boost::asio::ip::tcp::socket* socket;  // only touched when the write starts
   std::shared_ptr<Meter> meter;
   ConstBufferSequence buffers;
-  bool started = false;
+  Phase phase = Phase::start;
 
   template <class Self>
   void operator()(Self& self, boost::system::error_code ec = {}, std::size_t n = 0) {
-    if (!started) {
-      started = true;
-      ++meter->writes_in_flight;
-      socket->async_write_some(buffers, std::move(self));
-      return;
+    switch (phase) {
+      case Phase::start:
+        if (meter->writes_held) {
+          // Completions are never run inline.
+          phase = Phase::dropping;
+          boost::asio::post(socket->get_executor(), std::move(self));
+          return;
+        }
+        phase = Phase::writing;
+        ++meter->writes_in_flight;
+        socket->async_write_some(buffers, std::move(self));
+        return;
+      case Phase::dropping:
+        self.complete({}, boost::asio::buffer_size(buffers));
+        return;
+      case Phase::writing:
+        --meter->writes_in_flight;
+        if (ec) meter->write_failed = true;
+        self.complete(ec, n);
+        return;
     }
-    --meter->writes_in_flight;
-    if (ec) meter->write_failed = true;
-    self.complete(ec, n);
   }
 };
 

@@ -29,10 +29,9 @@ asio::awaitable<bool> lost_the_race() {
 // A final frame with the Close opcode and an empty payload, unmasked as a server sends it.
 constexpr std::array<unsigned char, 2> bare_close_frame{0x88, 0x00};
 
-asio::awaitable<void> send_close(PageStream& stream, const ReadEnded& read_ended) {
+asio::awaitable<void> send_close(PageStream& stream) {
   CappedStream& capped = stream.next_layer();
   capped.stop_reading();
-  if (read_ended) co_await read_ended();
   // The library cannot send a Close without then reading for the answer, so the frame is written
   // below it, which is safe only while nothing else is being written and nothing was cut short.
   if (!capped.next_layer().is_open() || capped.writing() || !capped.writes_whole()) co_return;
@@ -107,25 +106,19 @@ void SendDeadline::ended() { state_->since.reset(); }
 
 bool SendDeadline::fired() const { return state_->fired; }
 
-asio::awaitable<void> close_when_stopped(const kit::StopWatch& stop, tcp::socket& socket, bool& fired) {
-  co_await page_server::stopped(stop);
+asio::awaitable<void> close_when_stopped(StopFlag& stop, tcp::socket& socket, bool& fired) {
+  co_await stop.wait();
   const bool lost = co_await lost_the_race();
   if (lost) co_return;
   fired = true;
   close_socket(socket);
 }
 
-asio::awaitable<void> close_handshake(PageStream& stream, const ReadEnded& read_ended) {
+asio::awaitable<void> close_handshake(PageStream& stream) {
   tcp::socket& socket = stream.next_layer().next_layer();
   if (!socket.is_open()) co_return;
   bool timed_out = false;
-  co_await (send_close(stream, read_ended) || close_after(close_timeout, socket, timed_out));
-}
-
-// Not a coroutine: it only hands the call on, with an empty hook that outlives it.
-asio::awaitable<void> close_handshake(PageStream& stream) {
-  static const ReadEnded no_read;
-  return close_handshake(stream, no_read);
+  co_await (send_close(stream) || close_after(close_timeout, socket, timed_out));
 }
 
 }  // namespace net::connection

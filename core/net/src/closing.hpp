@@ -1,14 +1,16 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <memory>
 
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #include "core/net/src/handshake.hpp"
-#include "core/net/src/kit/stop_flag.hpp"
+
+namespace net {
+class StopFlag;
+}
 
 namespace net::connection {
 
@@ -50,20 +52,14 @@ class SendDeadline {
 };
 
 // The same, ending when the server stops.
-boost::asio::awaitable<void> close_when_stopped(const kit::StopWatch& stop, boost::asio::ip::tcp::socket& socket,
+boost::asio::awaitable<void> close_when_stopped(StopFlag& stop, boost::asio::ip::tcp::socket& socket,
                                                 bool& fired);
-
-// Ends when the read the WebSocket library has in flight on a stream has ended.
-using ReadEnded = std::function<boost::asio::awaitable<void>()>;
 
 // Sends a Close frame with no status code and no reason and flushes it, all within close_timeout,
 // without waiting for the page's answering Close; the outcome does not matter. Reading stops for
-// good first, and `read_ended` (unless empty) is awaited, since the library's read may still write a
-// frame of its own (a pong, or a Close). Nothing is sent on a closed socket (the library closes it
-// right after a Close of its own) nor after a write that was cut short. The socket is left for the
-// caller to drop. `read_ended` is taken by reference, and must last until the handshake is over.
-boost::asio::awaitable<void> close_handshake(PageStream& stream, const ReadEnded& read_ended);
-// The same for a stream that has no read in flight.
+// good first; the stream has no read of its own in flight. Nothing is sent on a closed socket (the
+// library closes it right after a Close of its own) nor after a write that was cut short. The
+// socket is left for the caller to drop.
 boost::asio::awaitable<void> close_handshake(PageStream& stream);
 
 }  // namespace net::connection

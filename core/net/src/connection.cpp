@@ -1,15 +1,18 @@
 #include "core/net/src/connection.hpp"
 
 #include <chrono>
+#include <exception>
 #include <optional>
 #include <random>
 #include <string>
+#include <variant>
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/deferred.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/experimental/parallel_group.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
@@ -20,7 +23,6 @@
 #include "core/base/src/token_bucket.hpp"
 #include "core/net/src/closing.hpp"
 #include "core/net/src/handshake.hpp"
-#include "core/net/src/kit/tasks.hpp"
 #include "core/net/src/page_server.hpp"
 
 namespace net {
@@ -57,50 +59,18 @@ tcp::socket& socket_of(PageStream& stream) { return stream.next_layer().next_lay
 using connection::close_after;
 using connection::close_when_stopped;
 
-// The page's reading side: one read of the WebSocket stream at a time, whose result waits here
-// until the page loop takes it. Shared with the read in flight, which may end after the task.
-struct Reader {
-  Reader(const kit::Executor& executor, base::TokenBucket messages) : messages(messages), ready(executor) {}
-  boost::beast::flat_buffer buffer;
-  bool reading = false;             // a read is in flight
-  std::optional<ErrorCode> result;  // of the last read, not taken yet
-  bool too_many = false;            // a control frame found the message bucket empty
-  base::TokenBucket messages;       // one token per message or control frame
-  kit::WaitList ready;
-};
-
-void start_read(PageStream& stream, const std::shared_ptr<Reader>& reader) {
-  reader->reading = true;
-  stream.async_read(reader->buffer, [reader](ErrorCode ec, std::size_t) {
-    reader->reading = false;
-    reader->result = ec;
-    reader->ready.wake_all();
-  });
-}
-
-// A deferred wait for kit::first_of.
-auto reader_ready(const std::shared_ptr<Reader>& reader) {
-  return reader->ready.async_wait_until([reader] { return reader->result.has_value() || reader->too_many; },
-                                        asio::deferred);
-}
-
-asio::awaitable<void> read_ended(std::shared_ptr<Reader> reader) {
-  co_await kit::wait_until(reader->ready, [&] { return !reader->reading; });
-}
-
 std::string page_line(PageId page, std::string_view rest) {
   return "page " + std::to_string(page) + std::string(rest);
 }
 
 // The stop flag first; a refusal of the handshake is counted and logged, a stop is not.
-asio::awaitable<bool> handshake(PageStream& stream, PageServerShared& shared, const kit::StopWatch& stop) {
+asio::awaitable<bool> handshake(PageStream& stream, PageServerShared& shared, StopFlag& stop) {
   tcp::socket& socket = socket_of(stream);
   bool stopped = false;
   bool timed_out = false;
   auto outcome = co_await (close_when_stopped(stop, socket, stopped) ||
                            close_after(shared.config.handshake_timeout, socket, timed_out) ||
                            connection::accept_page_handshake(stream, shared.config));
-  co_await kit::throw_if_aborted();
   if (stopped) co_return false;  // abandoned: nothing logged, nothing counted
   if (timed_out) {
     page_server::log_refusal(shared, "a handshake timed out");
@@ -113,92 +83,133 @@ asio::awaitable<bool> handshake(PageStream& stream, PageServerShared& shared, co
   co_return false;
 }
 
-// Sends one text message under the page's send deadline.
-asio::awaitable<std::optional<CloseReason>> send_text(PageStream& stream, const std::string& text,
-                                                      connection::SendDeadline& deadline) {
-  deadline.started();
-  auto [ec, written] = co_await stream.async_write(asio::buffer(text), asio::as_tuple(asio::use_awaitable));
-  deadline.ended();
-  co_await kit::throw_if_aborted();
-  if (deadline.fired()) co_return CloseReason::stopped_reading;
-  if (ec) co_return CloseReason::send_failed;
-  co_return std::nullopt;
-}
-
 asio::awaitable<void> send_closed_event(PageEventQueue::Sender events, PageEvent event) {
   co_await events.send(std::move(event));
 }
 
-// Each pass looks at its inputs in this order and serves the first that is ready: the stop, the
-// newest tick, the queued texts, then what the page sent.
-asio::awaitable<CloseReason> page_loop(PageStream& stream, const std::shared_ptr<Reader>& reader,
-                                       PageQueue::Receiver& queue, LatestCell::Reader& latest,
-                                       const kit::StopWatch& stop, PageEventQueue::Sender& events, PageId page,
-                                       const PageServerConfig& config) {
-  // The library answers pings by itself; they are charged here, as are pongs and Close frames.
-  stream.control_callback([reader, now = config.now](websocket::frame_type, std::string_view) {
-    if (!reader->messages.try_take(1, now())) {
-      reader->too_many = true;
-      reader->ready.wake_all();
-    }
-  });
-  connection::SendDeadline deadline(socket_of(stream), config.send_timeout);
-  start_read(stream, reader);
-  for (;;) {
-    if (stop.raised()) co_return CloseReason::bridge_stopping;
+// Why reading ended, and the line to log first should that be the reason the page ends with.
+struct ReadEnd {
+  CloseReason reason;
+  std::string line = {};
+};
 
-    if (auto tick = latest.try_take()) {
-      if (*tick) {
-        const auto failed = co_await send_text(stream, **tick, deadline);
-        if (failed) co_return *failed;
-      }
-      continue;
+// An open page, as its two loops share it: the write loop sends what the collector link queues and
+// latches for it, one text at a time under the send deadline, and ends the page; the read loop hands
+// the page's texts to the collector link and tells the write loop, through the page's one wake, why
+// reading ended. What the page sends waits while the write loop has something to send or a send in
+// flight: the page is served before it is read further, and a page that stops reading stops being
+// read too.
+struct OpenPage {
+  PageStream& stream;
+  PageId page;
+  std::shared_ptr<StopFlag> stop;
+  std::shared_ptr<kit::Wake> wake;
+  PageQueue::Receiver queue;
+  LatestCell::Reader latest;
+  PageEventQueue::Sender& events;
+  const PageServerConfig& config;
+  base::TokenBucket messages;  // one token per message or control frame
+  kit::Wake writer_idle;        // the write loop has nothing to send and waits
+  std::optional<ReadEnd> read_end = {};
+  bool closing = false;  // the write loop has ended
+  bool writing = true;   // the write loop sends, or has not yet found everything sent
+
+  // The first end counts; the write loop acts on it in its turn.
+  void end_reading(ReadEnd end) {
+    if (read_end) return;
+    read_end = std::move(end);
+    wake->notify();
+  }
+};
+
+// Looks at its inputs in this order: the stop, the newest tick, the queued texts, then the end of
+// reading; sends one text at a time.
+asio::awaitable<CloseReason> write_loop(OpenPage& p) {
+  // However the loop ends, reading ends with it: the read in flight, and every later one.
+  struct StopReading {
+    OpenPage& p;
+    ~StopReading() {
+      p.closing = true;
+      p.stream.next_layer().stop_reading();
+    }
+  } stop_reading{p};
+  connection::SendDeadline deadline(socket_of(p.stream), p.config.send_timeout);
+  for (;;) {
+    if (p.stop->raised()) co_return CloseReason::bridge_stopping;
+    std::optional<SharedText> text;
+    if (auto tick = p.latest.try_take()) {
+      text = std::move(*tick);
     } else if (tick.error() == kit::ReceiveError::closed) {
       co_return CloseReason::bridge_closed;
-    }
-
-    if (auto text = queue.try_receive()) {
-      if (*text) {
-        const auto failed = co_await send_text(stream, **text, deadline);
-        if (failed) co_return *failed;
-      }
-      continue;
-    } else if (text.error() == kit::ReceiveError::closed) {
+    } else if (auto queued = p.queue.try_receive()) {
+      text = std::move(*queued);
+    } else if (queued.error() == kit::ReceiveError::closed) {
       co_return CloseReason::bridge_closed;
-    }
-
-    if (reader->too_many) co_return CloseReason::too_many_messages;
-    if (reader->result) {
-      const ErrorCode ec = *reader->result;
-      reader->result.reset();
-      // A Close frame that found no token left was caught above, by its control callback.
-      if (ec == websocket::error::closed) co_return CloseReason::closed;
-      if (ec == asio::error::eof) co_return CloseReason::disconnected;
-      if (ec) {
-        base::info(page_line(page, ": ") + connection::error_text(ec));
-        co_return CloseReason::connection_failed;
-      }
-      if (!reader->messages.try_take(1, config.now())) co_return CloseReason::too_many_messages;
-      if (stream.got_text()) {
-        std::string text = boost::beast::buffers_to_string(reader->buffer.data());
-        reader->buffer.consume(reader->buffer.size());
-        PageEvent event{PageEvent::Text{page, std::move(text)}};
-        const bool handed_over = co_await connection::send_event(events, std::move(event), stop);
-        if (!handed_over) co_return CloseReason::bridge_stopping;
-      } else {
-        reader->buffer.consume(reader->buffer.size());  // binary messages are not for the bridge
-      }
-      if (reader->buffer.capacity() > 65536) reader->buffer.shrink_to_fit();
-      start_read(stream, reader);
+    } else if (p.read_end) {
+      if (!p.read_end->line.empty()) base::info(p.read_end->line);
+      co_return p.read_end->reason;
+    } else {
+      p.writing = false;
+      p.writer_idle.notify();
+      co_await p.wake->wait();
+      p.writing = true;
       continue;
     }
-
-    // One raced group of plain waits: this runs for every message a page sends or receives.
-    asio::awaitable<void> waiting = kit::first_of(stop.async_wait(asio::deferred), latest.async_wait(asio::deferred),
-                                                  queue.async_wait(asio::deferred), reader_ready(reader));
-    co_await std::move(waiting);
-    co_await kit::throw_if_aborted();
+    if (!*text) continue;
+    deadline.started();
+    auto [ec, written] = co_await p.stream.async_write(asio::buffer(**text), asio::as_tuple(asio::use_awaitable));
+    deadline.ended();
+    if (deadline.fired()) co_return CloseReason::stopped_reading;
+    if (ec) co_return CloseReason::send_failed;
   }
+}
+
+// Never ends by itself: once reading has ended it waits to be cancelled with the write loop.
+asio::awaitable<void> read_loop(OpenPage& p) {
+  boost::beast::flat_buffer buffer;
+  while (!p.read_end && !p.closing) {
+    while (p.writing) co_await p.writer_idle.wait();
+    auto [ec, n] = co_await p.stream.async_read(buffer, asio::as_tuple(asio::use_awaitable));
+    // A read that was already waiting when a send began is served after the send as well.
+    while (p.writing && !p.closing) co_await p.writer_idle.wait();
+    // A control frame may have found the message bucket empty meanwhile.
+    if (p.read_end || p.closing) break;
+    if (ec == websocket::error::closed) {
+      p.end_reading({CloseReason::closed});
+    } else if (ec == asio::error::eof) {
+      p.end_reading({CloseReason::disconnected});
+    } else if (ec) {
+      p.end_reading({CloseReason::connection_failed, page_line(p.page, ": ") + connection::error_text(ec)});
+    } else if (!p.messages.try_take(1, p.config.now())) {
+      p.end_reading({CloseReason::too_many_messages});
+    } else if (p.stream.got_text()) {
+      PageEvent event{PageEvent::Text{p.page, boost::beast::buffers_to_string(buffer.data())}};
+      const bool handed_over = co_await connection::send_event(p.events, std::move(event), *p.stop);
+      if (!handed_over) p.end_reading({CloseReason::bridge_stopping});
+    }
+    buffer.consume(buffer.size());  // binary messages are not for the bridge
+    if (buffer.capacity() > 65536) buffer.shrink_to_fit();
+  }
+  co_await kit::until_cancelled();
+}
+
+// Both loops, until the write loop has ended the page and reading has stopped; a fault in either
+// ends both.
+asio::awaitable<CloseReason> serve_open_page(OpenPage& p) {
+  // The library answers pings by itself; they are charged here, as are pongs and Close frames.
+  p.stream.control_callback([&p](websocket::frame_type, std::string_view) {
+    if (!p.messages.try_take(1, p.config.now())) p.end_reading({CloseReason::too_many_messages});
+  });
+  const auto executor = co_await asio::this_coro::executor;
+  // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
+  auto loops = asio::experimental::make_parallel_group(asio::co_spawn(executor, write_loop(p), asio::deferred),
+                                                       asio::co_spawn(executor, read_loop(p), asio::deferred));
+  auto [order, write_fault, reason, read_fault] =
+      co_await std::move(loops).async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
+  p.stream.control_callback();
+  if (order[0] == 1 && read_fault) std::rethrow_exception(read_fault);
+  if (write_fault) std::rethrow_exception(write_fault);
+  co_return reason;
 }
 
 }  // namespace
@@ -215,30 +226,35 @@ PageGuard::~PageGuard() {
 
 namespace connection {
 
-asio::awaitable<bool> send_event(PageEventQueue::Sender& events, PageEvent event, const kit::StopWatch& stop) {
+asio::awaitable<bool> send_event(PageEventQueue::Sender& events, PageEvent event, StopFlag& stop,
+                                 const std::function<void()>& queued) {
   for (;;) {
     // A fair race: when both are ready, either may win.
     const bool stop_first = coin_flip();
     if (stop_first && stop.raised()) co_return false;
     auto sent = events.try_send(std::move(event));
-    if (sent) co_return true;
+    if (sent) {
+      if (queued) queued();
+      co_return true;
+    }
     if (sent.error().error == kit::SendError::closed) co_return false;
     event = std::move(sent.error().value);
     if (stop.raised()) co_return false;
-    co_await (page_server::stopped(stop) || events.wait_room());
-    co_await kit::throw_if_aborted();
+    // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
+    asio::awaitable<std::variant<std::monostate, std::monostate>> waiting = (stop.wait() || events.wait_room());
+    co_await std::move(waiting);
   }
 }
 
 asio::awaitable<void> serve_page(tcp::socket socket, kit::Slots::Permit handshake_slot, PageId page,
-                                 kit::StopWatch stop, std::shared_ptr<PageServerShared> shared,
-                                 PageEventQueue::Sender events) {
+                                 std::shared_ptr<StopFlag> stop, std::shared_ptr<kit::Wake> wake,
+                                 std::shared_ptr<PageServerShared> shared, PageEventQueue::Sender events) {
   const PageServerConfig& config = shared->config;
   ErrorCode ignored;
   socket.set_option(tcp::no_delay(true), ignored);  // small messages must not wait for Nagle
   PageStream stream(std::move(socket), config.handshake_cap);
 
-  const bool open = co_await handshake(stream, *shared, stop);
+  const bool open = co_await handshake(stream, *shared, *stop);
   handshake_slot.release();
   if (!open) co_return;
 
@@ -251,23 +267,25 @@ asio::awaitable<void> serve_page(tcp::socket socket, kit::Slots::Permit handshak
   stream.next_layer().enter_message_mode(config.bytes_per_second, config.byte_burst, config.now(), config.now);
 
   const auto executor = co_await asio::this_coro::executor;
-  auto [queue_sender, queue] = PageQueue::make(executor, config.page_queue);
-  auto [latest_writer, latest] = LatestCell::make(executor);
+  auto [queue_sender, queue] = PageQueue::make(executor, config.page_queue, wake);
+  auto [latest_writer, latest] = LatestCell::make(executor, wake);
   PageEvent connected{PageEvent::Connected{page, std::move(queue_sender), std::move(latest_writer)}};
-  const bool announced = co_await send_event(events, std::move(connected), stop);
+  // Released in this order, however the task ends: the guard (Closed), the latest cell, the queue,
+  // the page slot, the stream.
+  std::optional<OpenPage> open_page;
+  std::optional<PageGuard> guard;
+  // Armed in the very step that queues Connected: the page is reported Closed exactly when it was
+  // reported Connected, however the task ends from there.
+  const bool announced = co_await send_event(events, std::move(connected), *stop, [&] { guard.emplace(events, page); });
   if (!announced) co_return;
-  // Armed right where the event is known to be queued: nothing can interrupt the task in between.
-  PageGuard guard(events, page);
-  const auto messages = static_cast<double>(config.messages_per_second);
-  auto reader = std::make_shared<Reader>(executor, base::TokenBucket(messages, messages, config.now()));
 
-  const CloseReason reason = co_await page_loop(stream, reader, queue, latest, stop, events, page, config);
+  const auto messages = static_cast<double>(config.messages_per_second);
+  open_page.emplace(stream, page, stop, std::move(wake), std::move(queue), std::move(latest), events, config,
+                    base::TokenBucket(messages, messages, config.now()), kit::Wake(executor));
+  const CloseReason reason = co_await serve_open_page(*open_page);
   base::info(page_line(page, " closed: ") + std::string(close_reason_text(reason)));
   // Also when the connection failed or the page went: the Close goes out if the socket still takes it.
-  // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
-  const connection::ReadEnded reads_done = [reader] { return read_ended(reader); };
-  co_await connection::close_handshake(stream, reads_done);
-  // Released in this order: the guard (Closed), the latest cell, the queue, the page slot, the stream.
+  co_await connection::close_handshake(stream);
 }
 
 }  // namespace connection

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -7,12 +8,13 @@
 #include <boost/asio/ip/tcp.hpp>
 
 #include "core/net/src/kit/slots.hpp"
-#include "core/net/src/kit/stop_flag.hpp"
+#include "core/net/src/kit/wake.hpp"
 #include "core/net/src/page_event.hpp"
 
 namespace net {
 
 struct PageServerShared;
+class StopFlag;
 
 // Why a page's task ended.
 enum class CloseReason {
@@ -45,14 +47,18 @@ class PageGuard {
 namespace connection {
 
 // The task of one page connection, from the accepted socket to its close: handshake under its
-// time-out and the stop flag, page slot, Connected, the page loop, close line and close handshake.
+// time-out and the stop flag, page slot, Connected, the page's read and write loops, close line and
+// close handshake. `wake` is the one wake its write loop waits on, which the accept loop notifies
+// when the server stops.
 boost::asio::awaitable<void> serve_page(boost::asio::ip::tcp::socket socket, kit::Slots::Permit handshake_slot,
-                                        PageId page, kit::StopWatch stop, std::shared_ptr<PageServerShared> shared,
-                                        PageEventQueue::Sender events);
+                                        PageId page, std::shared_ptr<StopFlag> stop, std::shared_ptr<kit::Wake> wake,
+                                        std::shared_ptr<PageServerShared> shared, PageEventQueue::Sender events);
 
-// Queues `event`, waiting for room while racing the stop flag (in random order at each wake-up).
-// True when queued; false when the stop came first or the collector link is gone.
-boost::asio::awaitable<bool> send_event(PageEventQueue::Sender& events, PageEvent event, const kit::StopWatch& stop);
+// Queues `event`, waiting for room while racing the stop flag (in random order when both are
+// ready). True when queued; false when the stop came first or the collector link is gone. `queued`,
+// when given, runs in the very step that queues the event.
+boost::asio::awaitable<bool> send_event(PageEventQueue::Sender& events, PageEvent event, StopFlag& stop,
+                                        const std::function<void()>& queued = {});
 
 }  // namespace connection
 }  // namespace net

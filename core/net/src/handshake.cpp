@@ -1,12 +1,15 @@
 #include "core/net/src/handshake.hpp"
 
 #include <limits>
+#include <memory>
+#include <optional>
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/read.hpp>
+#include <boost/beast/http/write.hpp>
 #include <boost/beast/http/rfc7230.hpp>
 #include <boost/beast/websocket.hpp>
 
@@ -130,8 +133,20 @@ asio::awaitable<std::expected<void, std::string>> accept_page_handshake(PageStre
                        "HTTP error: " + std::to_string(refusal->status) + " " + std::string(refusal->reason));
     }
   }
-  // The library answers: 101 for a request that passed, its own error response otherwise.
+  // The library answers: 101 for a request that passed, its own error response otherwise. It names
+  // itself and its version in a Server field of every answer, which would tell every web page on the
+  // PC, and puts the field back when a decorator takes it out. So its own write is held back, and its
+  // answer as the decorator sees it, before that field, is written here.
+  auto answer = std::make_shared<std::optional<websocket::response_type>>();
+  stream.set_option(websocket::stream_base::decorator([answer](websocket::response_type& made) { *answer = made; }));
+  stream.next_layer().hold_writes(true);
   auto [accept_error] = co_await stream.async_accept(request, asio::as_tuple(asio::use_awaitable));
+  stream.next_layer().hold_writes(false);
+  if (*answer) {
+    auto [write_error, written] =
+        co_await http::async_write(stream.next_layer(), **answer, asio::as_tuple(asio::use_awaitable));
+    if (write_error) co_return Result(std::unexpect, error_text(write_error));
+  }
   if (accept_error) co_return Result(std::unexpect, error_text(accept_error));
   // Never serve a page whose request skipped the checks, should the library ever accept more.
   if (!upgrade) co_return Result(std::unexpect, "the request was accepted without its checks");

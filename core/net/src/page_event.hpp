@@ -6,8 +6,8 @@
 #include <string>
 #include <variant>
 
+#include "core/net/src/kit/channel.hpp"
 #include "core/net/src/kit/latest_cell.hpp"
-#include "core/net/src/kit/queue.hpp"
 
 namespace net {
 
@@ -18,12 +18,13 @@ using PageId = std::uint64_t;
 using SharedText = std::shared_ptr<const std::string>;
 
 // A page's outgoing queue of texts (its size is the page-queue setting, 64). The collector link
-// holds the sender and fills it without waiting; the page task reads it. Dropping the sender closes
-// the page ("the bridge closed it").
-using PageQueue = kit::Queue<SharedText>;
+// holds the sender and fills it without waiting; the page's write loop drains it. Dropping the
+// sender closes the page ("the bridge closed it").
+using PageQueue = kit::Channel<SharedText>;
 
 // A page's latest-value cell for ticks: a tick not sent yet is replaced by the newer one. The
-// collector link holds the writer; dropping it closes the page.
+// collector link holds the writer; dropping it closes the page. The page's queue and cell notify
+// the one wake its write loop waits on.
 using LatestCell = kit::LatestCell<SharedText>;
 
 // What the page server tells the collector link about a page. Every page that was reported
@@ -49,7 +50,7 @@ struct PageEvent {
 };
 
 // The one queue of page events from the page server to the collector link.
-using PageEventQueue = kit::Queue<PageEvent>;
+using PageEventQueue = kit::Channel<PageEvent>;
 inline constexpr std::size_t page_event_queue_size = 256;
 
 }  // namespace net

@@ -1,12 +1,19 @@
 #include "core/net/src/page_server.hpp"
 
 #include <chrono>
+#include <exception>
+#include <map>
 #include <optional>
-#include <random>
 #include <string>
+#include <tuple>
 #include <utility>
+#include <variant>
 
 #include <boost/asio/as_tuple.hpp>
+#include <boost/asio/bind_cancellation_slot.hpp>
+#include <boost/asio/cancellation_signal.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -31,107 +38,94 @@ constexpr std::chrono::milliseconds stop_grace{500};
 constexpr std::chrono::milliseconds accept_error_pause{100};
 constexpr std::uint32_t warning_quota = 10;
 
-// One accept at a time on the listener, whose result waits here until the accept loop takes it.
-// Shared with the accept in flight, which ends after the loop when the listener closes.
-struct AcceptPump : std::enable_shared_from_this<AcceptPump> {
-  explicit AcceptPump(const kit::Executor& executor) : ready(executor) {}
-  std::optional<std::pair<ErrorCode, tcp::socket>> result;
-  kit::WaitList ready;
-
-  void start(tcp::acceptor& listener) {
-    listener.async_accept([self = shared_from_this()](ErrorCode ec, tcp::socket socket) {
-      self->result.emplace(ec, std::move(socket));
-      self->ready.wake_all();
-    });
-  }
-
-  asio::awaitable<void> wait() {
-    auto self = shared_from_this();
-    co_await kit::wait_until(self->ready, [&] { return self->result.has_value(); });
-  }
-};
-
 void log_quota(base::Level level, std::uint32_t& quota, std::string message) {
   if (auto line = base::within_quota(quota, std::move(message))) base::log(level, *line);
 }
 
-// Open pages get the grace to end by themselves; those still running after it are cut off.
-asio::awaitable<void> stop_pages(kit::TaskSet& pages) {
-  const auto executor = co_await asio::this_coro::executor;
-  asio::steady_timer grace(executor, stop_grace);
-  while (!pages.empty()) {
-    while (pages.try_next()) {
-      // Failures while stopping are not logged.
-    }
-    if (pages.empty()) co_return;
-    auto outcome = co_await (pages.wait() || grace.async_wait(asio::as_tuple(asio::use_awaitable)));
-    co_await kit::throw_if_aborted();
-    if (outcome.index() == 1) break;
+// The running page tasks of one accept loop, shared with the tasks' completion handlers.
+struct PageTasks {
+  explicit PageTasks(const kit::Executor& executor) : all_ended(executor, asio::steady_timer::time_point::max()) {}
+
+  struct Running {
+    asio::cancellation_signal cut_off;
+    std::shared_ptr<kit::Wake> wake;  // the page's write loop, told of the stop
+  };
+  std::map<PageId, Running> running;
+  bool stopping = false;
+  std::uint32_t failure_quota = warning_quota;
+  asio::steady_timer all_ended;  // the grace of the stop, cut short when the last task ends
+
+  void ended(PageId page, const std::exception_ptr& error) {
+    running.erase(page);
+    const kit::TaskEnd end = kit::task_end(error, false);
+    // Failures while stopping are not logged.
+    if (!stopping && end.how != kit::TaskEnd::How::finished)
+      log_quota(base::Level::error, failure_quota, "a page's task failed: " + end.text());
+    if (stopping && running.empty()) all_ended.cancel();
   }
-  while (pages.try_next()) {
-  }
-  if (pages.empty()) co_return;
-  base::warn("cut off pages that did not close in time");
-  pages.abort_all();
+};
+
+void spawn_page(const std::shared_ptr<PageTasks>& tasks, tcp::socket socket, kit::Slots::Permit slot, PageId page,
+                const std::shared_ptr<StopFlag>& stop, const std::shared_ptr<PageServerShared>& shared,
+                const PageEventQueue::Sender& events) {
+  const auto executor = tasks->all_ended.get_executor();
+  PageTasks::Running& running = tasks->running[page];
+  running.wake = std::make_shared<kit::Wake>(executor);
+  asio::co_spawn(executor,
+                 connection::serve_page(std::move(socket), std::move(slot), page, stop, running.wake, shared, events),
+                 asio::bind_cancellation_slot(running.cut_off.slot(), [tasks, page](std::exception_ptr error) {
+                   // Taken out in a later turn: the task may still use its cancellation signal while
+                   // it winds down after this handler.
+                   asio::post(tasks->all_ended.get_executor(), [tasks, page, error] { tasks->ended(page, error); });
+                 }));
 }
 
-asio::awaitable<void> accept_loop(tcp::acceptor listener, kit::StopWatch stop, std::shared_ptr<PageServerShared> shared,
-                                  PageEventQueue::Sender events) {
+// Open pages get the grace to end by themselves; those still running after it are cut off.
+asio::awaitable<void> stop_pages(PageTasks& tasks) {
+  tasks.stopping = true;
+  for (auto& [page, running] : tasks.running) running.wake->notify();
+  if (tasks.running.empty()) co_return;
+  tasks.all_ended.expires_after(stop_grace);
+  co_await tasks.all_ended.async_wait(asio::as_tuple(asio::use_awaitable));
+  if (tasks.running.empty()) co_return;
+  base::warn("cut off pages that did not close in time");
+  for (auto& [page, running] : tasks.running) running.cut_off.emit(asio::cancellation_type::terminal);
+}
+
+asio::awaitable<void> accept_loop(tcp::acceptor listener, std::shared_ptr<StopFlag> stop,
+                                  std::shared_ptr<PageServerShared> shared, PageEventQueue::Sender events) {
   const auto executor = co_await asio::this_coro::executor;
   kit::Slots handshake_slots(shared->config.max_handshakes);
-  kit::TaskSet pages(executor);
+  auto tasks = std::make_shared<PageTasks>(executor);
   PageId next_page = 1;
   std::uint32_t accept_quota = warning_quota;
-  std::uint32_t task_quota = warning_quota;
-  std::minstd_rand random{std::random_device{}()};
 
-  auto pump = std::make_shared<AcceptPump>(executor);
-  pump->start(listener);
   for (;;) {
-    co_await (page_server::stopped(stop) || pump->wait() || pages.wait());
-    co_await kit::throw_if_aborted();
+    // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
+    asio::awaitable<std::variant<std::tuple<ErrorCode, tcp::socket>, std::monostate>> accepting =
+        (listener.async_accept(asio::as_tuple(asio::use_awaitable)) || stop->wait());
+    auto accepted = co_await std::move(accepting);
+    if (accepted.index() == 1) break;
 
-    // No input has priority: start at a random one and go round.
-    enum Input { stopping, accepted, page_ended };
-    const bool ready[] = {stop.raised(), pump->result.has_value(), pages.has_ended()};
-    const int first = std::uniform_int_distribution<int>(0, 2)(random);
-    std::optional<Input> input;
-    for (int i = 0; i < 3 && !input; ++i)
-      if (ready[(first + i) % 3]) input = static_cast<Input>((first + i) % 3);
-    if (!input) continue;
-
-    if (*input == stopping) break;
-
-    if (*input == page_ended) {
-      auto end = pages.try_next();
-      if (end && end->how != kit::TaskEnd::How::finished)
-        log_quota(base::Level::error, task_quota, "a page's task failed: " + end->text());
-      continue;
-    }
-
-    auto [ec, socket] = std::move(*pump->result);
-    pump->result.reset();
+    auto [ec, socket] = std::move(std::get<0>(accepted));
     if (ec) {
       log_quota(base::Level::warn, accept_quota, "accepting a page failed: " + ec.message());
       // The pause does not watch the stop flag.
       asio::steady_timer pause(executor, accept_error_pause);
-      co_await pause.async_wait(asio::as_tuple(asio::use_awaitable));
-      co_await kit::throw_if_aborted();
-      pump->start(listener);
+      co_await pause.async_wait(asio::use_awaitable);
       continue;
     }
-    pump->start(listener);
     auto slot = handshake_slots.try_take();
     if (!slot) {
       page_server::log_refusal(*shared, "refused a connection: too many handshakes at once");
       continue;  // the socket closes here, unanswered
     }
-    pages.spawn(connection::serve_page(std::move(socket), std::move(*slot), next_page++, stop, shared, events));
+    spawn_page(tasks, std::move(socket), std::move(*slot), next_page++, stop, shared, events);
   }
 
   ErrorCode ignored;
   listener.close(ignored);
-  co_await stop_pages(pages);
+  co_await stop_pages(*tasks);
 }
 
 }  // namespace
@@ -163,15 +157,15 @@ std::expected<PageServer, BindError> start(const asio::any_io_executor& executor
   if (ec) return std::unexpected(BindError::from(Protocol::tcp, port, ec));
 
   auto shared = std::make_shared<PageServerShared>(std::move(config));
-  auto [flag, watch] = kit::StopFlag::make(executor);
-  auto task = kit::Task::spawn(executor, accept_loop(std::move(listener), watch, std::move(shared), std::move(events)));
-  return PageServer(std::move(flag), std::move(task), local.port());
+  auto stop = std::make_shared<StopFlag>(executor);
+  auto task = kit::Task::spawn(executor, accept_loop(std::move(listener), stop, std::move(shared), std::move(events)));
+  return PageServer(std::move(stop), std::move(task), local.port());
 }
 
 }  // namespace page_server
 
 asio::awaitable<void> PageServer::stop() {
-  stop_.raise();
+  stop_->raise();
   const kit::TaskEnd end = co_await task_.join();
   task_ = kit::Task();
   if (end.how != kit::TaskEnd::How::finished) base::log(base::Level::error, "page server task failed: " + end.text());

@@ -12,12 +12,17 @@
 #include <unordered_set>
 
 #include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/as_tuple.hpp>
 #include <boost/asio/awaitable.hpp>
+#include <boost/asio/error.hpp>
+#include <boost/asio/experimental/channel.hpp>
+#include <boost/asio/experimental/channel_error.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/system/system_error.hpp>
 
 #include "core/base/src/time.hpp"
 #include "core/net/src/bind_error.hpp"
 #include "core/net/src/kit/slots.hpp"
-#include "core/net/src/kit/stop_flag.hpp"
 #include "core/net/src/kit/tasks.hpp"
 #include "core/net/src/page_event.hpp"
 
@@ -64,6 +69,27 @@ struct PageServerShared {
   RefusalCounter refusals;
 };
 
+// The page server's stop flag, raised once and for good by PageServer::stop or by dropping the
+// PageServer. Runtime thread only.
+class StopFlag {
+ public:
+  explicit StopFlag(const boost::asio::any_io_executor& executor) : raised_(executor) {}
+
+  bool raised() const { return !raised_.is_open(); }
+  void raise() { raised_.close(); }
+
+  // Ends once the flag is raised, at once when it is; throws when cancelled.
+  boost::asio::awaitable<void> wait() {
+    auto [ec] = co_await raised_.async_receive(boost::asio::as_tuple(boost::asio::use_awaitable));
+    if (ec == boost::asio::experimental::error::channel_cancelled)
+      throw boost::system::system_error(boost::asio::error::operation_aborted);
+  }
+
+ private:
+  // Nothing is ever sent on it: its close is the signal, which every receive sees, now and later.
+  boost::asio::experimental::channel<void(boost::system::error_code)> raised_;
+};
+
 class PageServer;
 
 namespace page_server {
@@ -80,7 +106,15 @@ std::expected<PageServer, BindError> start(const boost::asio::any_io_executor& e
 class PageServer {
  public:
   PageServer(PageServer&&) noexcept = default;
-  PageServer& operator=(PageServer&&) noexcept = default;
+  PageServer& operator=(PageServer other) noexcept {
+    std::swap(stop_, other.stop_);
+    std::swap(task_, other.task_);
+    std::swap(port_, other.port_);
+    return *this;
+  }
+  ~PageServer() {
+    if (stop_) stop_->raise();
+  }
 
   // The port the listener is bound to.
   std::uint16_t port() const { return port_; }
@@ -93,18 +127,15 @@ class PageServer {
  private:
   friend std::expected<PageServer, BindError> page_server::start(const boost::asio::any_io_executor&,
                                                                 PageServerConfig, PageEventQueue::Sender);
-  PageServer(kit::StopFlag stop, kit::Task task, std::uint16_t port)
+  PageServer(std::shared_ptr<StopFlag> stop, kit::Task task, std::uint16_t port)
       : stop_(std::move(stop)), task_(std::move(task)), port_(port) {}
 
-  kit::StopFlag stop_;
+  std::shared_ptr<StopFlag> stop_;  // none once moved from
   kit::Task task_;
   std::uint16_t port_;
 };
 
 namespace page_server {
-
-// Resolves when the server is stopping.
-inline boost::asio::awaitable<void> stopped(const kit::StopWatch& stop) { return stop.wait(); }
 
 // Counts a refused connection and logs "{message} (refusal {n})" at warn when the count says so.
 void log_refusal(PageServerShared& shared, std::string_view message);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/websocket/error.hpp>
 
@@ -91,6 +93,34 @@ TEST_F(PageServerTest, OpensAPageAndExchangesTexts) {
   });
   bridge.finish();
   EXPECT_TRUE(log.contains("page 1 closed: it closed"));
+}
+
+// The library's answers do not name it: no Server field, in the switching-protocols response nor in
+// its own refusal of a request that is no upgrade.
+TEST_F(PageServerTest, TheLibrarysAnswersCarryNoServerField) {
+  TestBridge bridge(rt.executor(), test_config());
+  rt.run([&]() -> asio::awaitable<void> {
+    {
+      auto client = co_await RawClient::connect(bridge.port());
+      auto head = co_await client.upgrade();
+      CO_ASSERT_TRUE(head);
+      EXPECT_EQ(*head, "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: upgrade\r\n"
+                       "Sec-WebSocket-Accept: " + std::string(sample_accept) + "\r\n\r\n");
+      CO_ASSERT_TRUE(co_await bridge.next_connected());
+      co_await client.send_frame(op_close, "");
+      CO_EXPECT_TRUE(co_await bridge.next_closed());
+    }
+    {
+      auto client = co_await RawClient::connect(bridge.port());
+      co_await client.send("GET /api/v1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+      std::string answer = co_await client.read_to_end();
+      EXPECT_TRUE(answer.starts_with("HTTP/1.1 400 Bad Request\r\n")) << answer;
+      for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      EXPECT_EQ(answer.find("\r\nserver:"), std::string::npos) << answer;
+    }
+    co_await bridge.stop();
+  });
+  bridge.finish();
 }
 
 TEST_F(PageServerTest, RefusalsAreExactBytesThenTheEnd) {
@@ -576,6 +606,29 @@ TEST_F(PageServerTest, APageThatStopsReadingIsEndedAfterTheSendTimeOut) {
     CO_ASSERT_TRUE(page);
     flood(page->queue);
     CO_EXPECT_EQ(co_await bridge.next_closed(), 1u);
+    co_await bridge.stop();
+  });
+  bridge.finish();
+  EXPECT_TRUE(log.contains("page 1 closed: it stopped reading"));
+}
+
+// While a send to the page is stuck, what the page sends is not read: its text never reaches the
+// collector link, which hears only that the page went.
+TEST_F(PageServerTest, WhatAPageSendsWaitsWhileASendToItIsStuck) {
+  auto config = test_config();
+  config.send_timeout = 300ms;
+  TestBridge bridge(rt.executor(), config);
+  rt.run([&]() -> asio::awaitable<void> {
+    auto client = co_await RawClient::connect(bridge.port());
+    CO_ASSERT_TRUE(co_await client.open());
+    auto page = co_await bridge.next_connected();
+    CO_ASSERT_TRUE(page);
+    flood(page->queue);
+    co_await sleep(50ms);  // the first send is under way
+    CO_ASSERT_TRUE(co_await client.send_frame(op_text, R"({"type":"ticks","enabled":true})"));
+    auto event = co_await bridge.next_event();
+    CO_ASSERT_TRUE(event);
+    CO_EXPECT_TRUE(std::holds_alternative<PageEvent::Closed>(event->what));
     co_await bridge.stop();
   });
   bridge.finish();

@@ -10,7 +10,7 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
 
-#include "core/net/src/kit/wait_list.hpp"
+#include "core/net/src/kit/wake.hpp"
 #include "dcs/bridge/src/stop_signal.hpp"
 
 namespace stop_signal {
@@ -43,17 +43,7 @@ class SignalEvent final : public StopEvent {
 // An event that this system never delivers.
 class NeverEvent final : public StopEvent {
  public:
-  explicit NeverEvent(const Executor& executor) : never_(executor) {}
-
-  asio::awaitable<void> arrived() override {
-    for (;;) {
-      co_await net::kit::wait_until(never_, [] { return false; });
-      co_await net::kit::throw_if_aborted();
-    }
-  }
-
- private:
-  net::kit::WaitList never_;
+  asio::awaitable<void> arrived() override { return net::kit::until_cancelled(); }
 };
 
 Listening on_signal(const Executor& executor, int signal) {
@@ -67,7 +57,7 @@ Listening on_signal(const Executor& executor, int signal) {
 Listening wait_ctrl_c(const Executor& executor) { return on_signal(executor, SIGINT); }
 Listening wait_ctrl_break(const Executor& executor) { return on_signal(executor, SIGQUIT); }
 Listening wait_console_close(const Executor& executor) { return on_signal(executor, SIGHUP); }
-Listening wait_logoff(const Executor& executor) { return std::make_unique<NeverEvent>(executor); }
+Listening wait_logoff(const Executor&) { return std::make_unique<NeverEvent>(); }
 Listening wait_shutdown(const Executor& executor) { return on_signal(executor, SIGTERM); }
 
 }  // namespace stop_signal

@@ -16,7 +16,7 @@
 
 #include <boost/system/system_error.hpp>
 
-#include "core/net/src/kit/cross_channel.hpp"
+#include "core/net/src/kit/channel.hpp"
 #include "core/base/src/os_error.hpp"
 #include "dcs/bridge/src/stop_signal.hpp"
 #include "dcs/bridge/src/stop_signal_win32.hpp"
@@ -27,7 +27,7 @@ namespace asio = boost::asio;
 
 namespace {
 
-using Wake = net::kit::CrossChannel<bool>;
+using Wake = net::kit::Channel<bool>;
 
 // Windows gives a handler 5 seconds for the console closing and more for logoff and shutdown; past
 // this the handler lets go in any case.

@@ -15,7 +15,7 @@
 #include <boost/asio/awaitable.hpp>
 
 #include "core/net/src/bind_error.hpp"
-#include "core/net/src/kit/cross_channel.hpp"
+#include "core/net/src/kit/channel.hpp"
 #include "core/ui/src/tray.hpp"
 #include "dcs/bridge/src/config.hpp"
 #include "dcs/bridge/src/services.hpp"
@@ -97,7 +97,7 @@ class TrayRepairOpener final : public shuttle::RepairOpener {
 };
 
 // The stop signal from the UI thread into the worker's runtime: a value, or the sender dropped.
-using StopChannel = net::kit::CrossChannel<std::monostate>;
+using StopChannel = net::kit::Channel<std::monostate>;
 
 // The BridgeLink of a running worker.
 class WorkerLink final : public BridgeLink {

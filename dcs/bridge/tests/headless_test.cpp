@@ -45,13 +45,13 @@ class FakeConsole {
   // Fires before any listener exists are kept for the listeners made later.
   void fire(StopReason reason) {
     fired_->insert(reason);
-    if (changed_) changed_->wake_all();
+    if (changed_) changed_->cancel();  // wakes every listener that waits
   }
   int listens() const { return listens_; }
 
   std::vector<stop_signal::StopListener> listen(const stop_signal::Executor& executor) {
     ++listens_;
-    if (!changed_) changed_ = std::make_shared<net::kit::WaitList>(executor);
+    if (!changed_) changed_ = std::make_shared<asio::steady_timer>(executor, asio::steady_timer::time_point::max());
     std::vector<stop_signal::StopListener> listeners;
     for (StopReason reason : {StopReason::CtrlC, StopReason::CtrlBreak, StopReason::ConsoleClosing, StopReason::Logoff,
                               StopReason::SystemShutdown}) {
@@ -67,26 +67,24 @@ class FakeConsole {
  private:
   class Event final : public stop_signal::StopEvent {
    public:
-    Event(StopReason reason, std::shared_ptr<std::set<StopReason>> fired, std::shared_ptr<net::kit::WaitList> changed)
+    Event(StopReason reason, std::shared_ptr<std::set<StopReason>> fired, std::shared_ptr<asio::steady_timer> changed)
         : reason_(reason), fired_(std::move(fired)), changed_(std::move(changed)) {}
+    // A cancelled wait throws at the next one.
     asio::awaitable<void> arrived() override {
       auto fired = fired_;
       auto changed = changed_;
       const StopReason reason = reason_;
-      while (!fired->contains(reason)) {
-        co_await net::kit::wait_until(*changed, [&] { return fired->contains(reason); });
-        co_await net::kit::throw_if_aborted();
-      }
+      while (!fired->contains(reason)) co_await changed->async_wait(asio::as_tuple(asio::use_awaitable));
     }
 
    private:
     StopReason reason_;
     std::shared_ptr<std::set<StopReason>> fired_;
-    std::shared_ptr<net::kit::WaitList> changed_;
+    std::shared_ptr<asio::steady_timer> changed_;
   };
 
   std::shared_ptr<std::set<StopReason>> fired_ = std::make_shared<std::set<StopReason>>();
-  std::shared_ptr<net::kit::WaitList> changed_;
+  std::shared_ptr<asio::steady_timer> changed_;  // never rings: cancelled at every fire
   int listens_ = 0;
 };
 

@@ -1,20 +1,24 @@
 #include "dcs/shuttle/src/run_loop.hpp"
 
-#include <random>
+#include <exception>
 #include <unordered_set>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include <boost/asio/as_tuple.hpp>
 #include <boost/asio/buffer.hpp>
-#include <boost/asio/deferred.hpp>
 #include <boost/asio/error.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/deferred.hpp>
+#include <boost/asio/experimental/parallel_group.hpp>
 #include <boost/asio/execution/context.hpp>
 #include <boost/asio/execution_context.hpp>
 #include <boost/asio/query.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/system/system_error.hpp>
 
 #include "core/base/src/log.hpp"
 #include "core/base/src/quota.hpp"
@@ -61,7 +65,9 @@ struct RunLoop::State {
   bool collector_send_failed = false;
   bool reported_quiet = true;  // the core's own starting value: nothing to report before a packet
   std::uint32_t receive_quota = receive_warning_quota;
-  std::minstd_rand random{std::random_device{}()};
+  asio::steady_timer deadline;  // at the core's next deadline
+  kit::Wake datagrams_taken;    // notified when the core takes datagrams again, at its next poll
+  bool datagrams_parked = false;  // the datagram loop waits for that
   std::shared_ptr<LiveLinks> live;  // where the runtime's shutdown finds this link
 };
 
@@ -134,7 +140,9 @@ RunLoop::State::State(Parts parts)
       bridge_version(std::move(parts.bridge_version)),
       status(std::move(parts.status)),
       repair(std::move(parts.repair)),
-      page_server(std::move(parts.page_server)) {
+      page_server(std::move(parts.page_server)),
+      deadline(socket.get_executor(), core.next_deadline()),
+      datagrams_taken(socket.get_executor()) {
   asio::execution_context& context = asio::query(socket.get_executor(), asio::execution::context);
   live = asio::use_service<LinkShutdown>(context).live;
   live->links.insert(this);
@@ -212,6 +220,12 @@ void RunLoop::after_input(base::Instant now) {
     s.reported_quiet = s.core.collector_quiet();
     s.status->set_collector_quiet(s.reported_quiet);
   }
+  // A new deadline ends the deadline loop's wait, which then waits for it.
+  if (s.core.next_deadline() != s.deadline.expiry()) s.deadline.expires_at(s.core.next_deadline());
+  if (s.datagrams_parked && s.core.takes_datagrams()) {
+    s.datagrams_parked = false;
+    s.datagrams_taken.notify();
+  }
 }
 
 void RunLoop::perform(const protocol::ShuttleActions& actions) {
@@ -271,123 +285,73 @@ void RunLoop::remove_page(protocol::PageId page) {
 
 void RunLoop::finish() { shuttle::finish(*state_); }
 
-asio::awaitable<void> RunLoop::wait_inputs(base::Instant due, bool page_events, bool datagrams) {
-  State& s = *state_;
+// Each input has a loop of its own; the first to end, the command loop at a stop or any loop on a
+// fault, ends them all. No input has priority: their completions are served in the order they come.
+asio::awaitable<void> RunLoop::serve() {
   const auto executor = co_await asio::this_coro::executor;
-  asio::steady_timer sleep(executor, due);  // a deadline in the past fires at once
-  // Each wait only says that its input may be ready and takes nothing: the losing waits are
-  // cancelled without losing a command, an event or a datagram. They race as plain operations in
-  // one group, which costs far less than a task per wait: this runs for every input.
-  const auto& commands = s.commands;
-  const auto& events = s.page_events;
-  constexpr auto readable = udp::socket::wait_read;
-  // Each race is a named value: g++ 12 can destroy the temporaries of a co_await expression twice.
-  if (page_events && datagrams) {
-    asio::awaitable<void> waiting = kit::first_of(sleep.async_wait(asio::deferred), commands.async_wait(asio::deferred),
-                                                  events.async_wait(asio::deferred),
-                                                  s.socket.async_wait(readable, asio::deferred));
-    co_await std::move(waiting);
-  } else if (page_events) {
-    asio::awaitable<void> waiting = kit::first_of(sleep.async_wait(asio::deferred), commands.async_wait(asio::deferred),
-                                                  events.async_wait(asio::deferred));
-    co_await std::move(waiting);
-  } else if (datagrams) {
-    asio::awaitable<void> waiting = kit::first_of(sleep.async_wait(asio::deferred), commands.async_wait(asio::deferred),
-                                                  s.socket.async_wait(readable, asio::deferred));
-    co_await std::move(waiting);
-  } else {
-    asio::awaitable<void> waiting =
-        kit::first_of(sleep.async_wait(asio::deferred), commands.async_wait(asio::deferred));
-    co_await std::move(waiting);
+  // A named value, not a temporary: g++ 12 can destroy the temporaries of a co_await expression twice.
+  auto inputs = asio::experimental::make_parallel_group(
+      asio::co_spawn(executor, command_loop(), asio::deferred), asio::co_spawn(executor, page_event_loop(), asio::deferred),
+      asio::co_spawn(executor, datagram_loop(), asio::deferred), asio::co_spawn(executor, deadline_loop(), asio::deferred));
+  auto [order, commands, events, datagrams, deadline] =
+      co_await std::move(inputs).async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
+  const std::exception_ptr ends[] = {commands, events, datagrams, deadline};
+  if (ends[order[0]]) std::rethrow_exception(ends[order[0]]);
+}
+
+asio::awaitable<void> RunLoop::command_loop() {
+  State& s = *state_;
+  for (;;) {
+    const std::optional<bool> command = co_await s.commands.receive();
+    // Stop, or every sender gone.
+    if (!command || *command) co_return;
+    const base::Instant now = base::Clock::now();
+    status_changed(now);
+    after_input(now);
   }
 }
 
-asio::awaitable<void> RunLoop::serve() {
+asio::awaitable<void> RunLoop::page_event_loop() {
   State& s = *state_;
-  bool page_events_open = true;
-  enum Input { deadline, command, page_event_input, datagram_input, none };
   for (;;) {
-    const base::Instant due = s.core.next_deadline();
-    // The socket is left unread from the second datagram of a poll until the next poll; later
-    // datagrams wait in its buffer.
-    const bool reading = s.core.takes_datagrams();
-    co_await wait_inputs(due, page_events_open, reading);
-    co_await kit::throw_if_aborted();
-
-    // No input has priority: start at a random one and go round in a fixed order, taking the first
-    // that is ready. Only the chosen input's value is taken; the others stay where they are.
-    const int first = std::uniform_int_distribution<int>(0, 3)(s.random);
-    Input chosen = none;
-    bool command_value = false;
-    bool commands_closed = false;
-    std::optional<net::PageEvent> event;
-    std::size_t received = 0;
-    ErrorCode receive_error;
-    for (int i = 0; i < 4 && chosen == none; ++i) {
-      switch (static_cast<Input>((first + i) % 4)) {
-        case deadline:
-          if (base::Clock::now() >= due) chosen = deadline;
-          break;
-        case command: {
-          auto taken = s.commands.try_receive();
-          if (taken) {
-            command_value = *taken;
-            chosen = command;
-          } else if (taken.error() == kit::ReceiveError::closed) {
-            commands_closed = true;
-            chosen = command;
-          }
-          break;
-        }
-        case page_event_input: {
-          if (!page_events_open) break;
-          auto taken = s.page_events.try_receive();
-          if (taken) {
-            event.emplace(std::move(*taken));
-            chosen = page_event_input;
-          } else if (taken.error() == kit::ReceiveError::closed) {
-            page_events_open = false;  // no page server any more: serve the rest without it
-          }
-          break;
-        }
-        case datagram_input: {
-          if (!reading) break;
-          udp::endpoint sender;  // not looked at
-          ErrorCode ec;
-          const std::size_t n = s.socket.receive_from(asio::buffer(s.buffer), sender, 0, ec);
-          if (ec == asio::error::would_block || ec == asio::error::try_again) break;
-          received = n;
-          receive_error = ec;
-          chosen = datagram_input;
-          break;
-        }
-        case none:
-          break;
-      }
-    }
-    if (chosen == none) continue;
-
+    std::optional<net::PageEvent> event = co_await s.page_events.receive();
+    if (!event) break;
     const base::Instant now = base::Clock::now();
-    switch (chosen) {
-      case deadline:
-        break;
-      case command:
-        if (commands_closed || command_value) co_return;
-        status_changed(now);
-        break;
-      case page_event_input:
-        page_event(std::move(*event), now);
-        break;
-      case datagram_input:
-        if (receive_error)
-          receive_failed(receive_error);
-        else
-          datagram(std::string_view(s.buffer.data(), received), now);
-        break;
-      case none:
-        break;
-    }
+    page_event(std::move(*event), now);
     after_input(now);
+  }
+  // No page server any more: the link serves the rest without it.
+  co_await kit::until_cancelled();
+}
+
+asio::awaitable<void> RunLoop::datagram_loop() {
+  State& s = *state_;
+  for (;;) {
+    // From the second datagram of a poll until the next poll, the socket is left unread and later
+    // datagrams wait in its buffer.
+    if (!s.core.takes_datagrams()) {
+      s.datagrams_parked = true;
+      co_await s.datagrams_taken.wait();
+      continue;
+    }
+    auto [ec, n] = co_await s.socket.async_receive(asio::buffer(s.buffer), asio::as_tuple(asio::use_awaitable));
+    // Cancelled, as the other loops are when one ends.
+    if (ec == asio::error::operation_aborted) throw boost::system::system_error(ec);
+    const base::Instant now = base::Clock::now();
+    if (ec)
+      receive_failed(ec);
+    else
+      datagram(std::string_view(s.buffer.data(), n), now);
+    after_input(now);
+  }
+}
+
+asio::awaitable<void> RunLoop::deadline_loop() {
+  State& s = *state_;
+  for (;;) {
+    auto [ec] = co_await s.deadline.async_wait(asio::as_tuple(asio::use_awaitable));
+    if (ec) continue;  // moved by an input: the new one is set already
+    after_input(base::Clock::now());
   }
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
 // The collector link task: the one task that owns the UDP socket to the collector, the relay state
-// machine, the links to every open page and the page server. It waits on its deadline, its command
-// channel, the page events and the socket, feeds each to the state machine and carries out what
-// comes back.
+// machine, the links to every open page and the page server. A loop for each of its inputs (its
+// deadline, its command channel, the page events, the socket) feeds the state machine and carries
+// out what comes back.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +20,7 @@
 #include <boost/system/error_code.hpp>
 
 #include "core/base/src/time.hpp"
-#include "core/net/src/kit/cross_channel.hpp"
+#include "core/net/src/kit/channel.hpp"
 #include "core/net/src/page_event.hpp"
 #include "core/net/src/page_server.hpp"
 #include "dcs/protocol/src/shuttle.hpp"
@@ -30,7 +30,7 @@ namespace shuttle {
 
 // One boolean per command: false, the install status or the simulator state changed; true, stop.
 // Other threads send into it; a channel without senders stops the link as well.
-using CommandChannel = net::kit::CrossChannel<bool>;
+using CommandChannel = net::kit::Channel<bool>;
 inline constexpr std::size_t command_channel_size = 8;
 
 // The largest UDP payload over IPv4.
@@ -105,12 +105,15 @@ class RunLoop {
   friend boost::asio::awaitable<void> run_loop::run(RunLoop loop);
   friend boost::asio::awaitable<void> run_loop::shut_down(RunLoop& loop);
 
-  // The main loop until a stop command or a closed command channel.
+  // The loops over the inputs until a stop command or a closed command channel.
   boost::asio::awaitable<void> serve();
+  boost::asio::awaitable<void> command_loop();
+  boost::asio::awaitable<void> page_event_loop();
+  boost::asio::awaitable<void> datagram_loop();
+  boost::asio::awaitable<void> deadline_loop();
   void page_connected(net::PageEvent::Connected connected, base::Instant now);
   void send_hello(protocol::PageId page, bool collector_quiet);
   void send_latest(protocol::PageId page, net::SharedText text);
-  boost::asio::awaitable<void> wait_inputs(base::Instant due, bool page_events, bool datagrams);
 
   std::unique_ptr<State> state_;
 };

@@ -8,9 +8,9 @@
 
 namespace net::kit {
 
-// A fixed number of slots that are taken without waiting: a counting semaphore with try-only
-// acquisition. Copies share the same slots; a permit gives its slot back when it goes, also after
-// the `Slots` it came from are gone. Thread-safe.
+// A fixed number of slots that are taken without waiting: the counting semaphore that Asio lacks,
+// with try-only acquisition. Copies share the same slots; a permit gives its slot back when it goes,
+// also after the `Slots` it came from are gone. Thread-safe.
 class Slots {
   struct State {
     explicit State(std::size_t count) : free(count) {}
