@@ -595,16 +595,25 @@ void flood(PageQueue::Sender& queue) {
   }
 }
 
+// A page that opens and then reads nothing, with more queued for it than the socket buffers hold;
+// nothing when it did not open.
+asio::awaitable<std::optional<RawClient>> flooded_page(TestBridge& bridge) {
+  auto client = co_await RawClient::connect(bridge.port());
+  const bool opened = co_await client.open();
+  if (!opened) co_return std::nullopt;
+  auto page = co_await bridge.next_connected();
+  if (!page) co_return std::nullopt;
+  flood(page->queue);
+  co_return std::move(client);
+}
+
 TEST_F(PageServerTest, APageThatStopsReadingIsEndedAfterTheSendTimeOut) {
   auto config = test_config();
   config.send_timeout = 300ms;
   TestBridge bridge(rt.executor(), config);
   rt.run([&]() -> asio::awaitable<void> {
-    auto client = co_await RawClient::connect(bridge.port());
-    CO_ASSERT_TRUE(co_await client.open());
-    auto page = co_await bridge.next_connected();
-    CO_ASSERT_TRUE(page);
-    flood(page->queue);
+    auto client = co_await flooded_page(bridge);
+    CO_ASSERT_TRUE(client);
     CO_EXPECT_EQ(co_await bridge.next_closed(), 1u);
     co_await bridge.stop();
   });
@@ -619,13 +628,10 @@ TEST_F(PageServerTest, WhatAPageSendsWaitsWhileASendToItIsStuck) {
   config.send_timeout = 300ms;
   TestBridge bridge(rt.executor(), config);
   rt.run([&]() -> asio::awaitable<void> {
-    auto client = co_await RawClient::connect(bridge.port());
-    CO_ASSERT_TRUE(co_await client.open());
-    auto page = co_await bridge.next_connected();
-    CO_ASSERT_TRUE(page);
-    flood(page->queue);
+    auto client = co_await flooded_page(bridge);
+    CO_ASSERT_TRUE(client);
     co_await sleep(50ms);  // the first send is under way
-    CO_ASSERT_TRUE(co_await client.send_frame(op_text, R"({"type":"ticks","enabled":true})"));
+    CO_ASSERT_TRUE(co_await client->send_frame(op_text, R"({"type":"ticks","enabled":true})"));
     auto event = co_await bridge.next_event();
     CO_ASSERT_TRUE(event);
     CO_EXPECT_TRUE(std::holds_alternative<PageEvent::Closed>(event->what));
