@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <expected>
@@ -277,7 +278,9 @@ std::uint32_t show_yourself_message(std::string_view class_name);
 // Posts the show-yourself message to the first window of the class that belongs to another process;
 // whether one was found and the post succeeded.
 bool ask_other_instance_to_show(std::string_view class_name, std::uint32_t show_yourself_msg);
-// Closes the first window of the class and waits up to 10 s for its process to end.
+// How long quit_other_instance waits for the other process to end.
+inline constexpr std::chrono::seconds kQuitWait{10};
+// Closes the first window of the class and waits up to kQuitWait for its process to end.
 QuitOutcome quit_other_instance(std::string_view class_name);
 
 }  // namespace tray

@@ -405,7 +405,7 @@ QuitOutcome quit_other_instance(std::string_view class_name) {
   }
   PostMessageW(window, WM_CLOSE, 0, 0);
 
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+  const Clock::time_point deadline = Clock::now() + kQuitWait;
   for (;;) {
     const bool window_gone = FindWindowExW(nullptr, nullptr, win32::wz(name), nullptr) == nullptr;
     // A process that cannot be watched never counts as ended, even when its window went.

@@ -127,15 +127,15 @@ class CreationGate {
  public:
   explicit CreationGate(const std::string& class_name) : name_(wide::to_wide(class_name)) {
     current_ = this;
-    hook_ = SetWindowsHookExW(WH_CBT, &CreationGate::hook, nullptr, GetCurrentThreadId());
+    hook_.reset(SetWindowsHookExW(WH_CBT, &CreationGate::hook, nullptr, GetCurrentThreadId()));
   }
   CreationGate(const CreationGate&) = delete;
   CreationGate& operator=(const CreationGate&) = delete;
   ~CreationGate() {
-    if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
+    hook_.reset();
     current_ = nullptr;
   }
-  bool hooked() const { return hook_ != nullptr; }
+  bool hooked() const { return hook_.valid(); }
   // From any thread: the window may be created now.
   void open() { open_.set_value(); }
   // Whether the window's creation came and waited until open() (rather than out of patience).
@@ -154,7 +154,7 @@ class CreationGate {
 
   static inline CreationGate* current_ = nullptr;
   std::u16string name_;
-  HHOOK hook_ = nullptr;
+  win32::HookHandle hook_;
   std::promise<void> open_;
   std::shared_future<void> opened_ = open_.get_future().share();
   bool held_ = false;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <expected>
@@ -43,29 +42,12 @@ constexpr std::string_view first_https_origin(std::span<const std::string_view> 
   return {};
 }
 
-// The web app's own site: the first public HTTPS Origin of the built-in list.
-inline constexpr std::string_view kWebAppOrigin = first_https_origin(kBuiltInOrigins);
-static_assert(!kWebAppOrigin.empty(), "the built-in Origins need a public HTTPS site");
-inline constexpr std::string_view kWebAppPath = "/fly";
-
-namespace detail {
-
-// The text of A followed by B, made once at compile time.
-template <const std::string_view& A, const std::string_view& B>
-struct Joined {
-  static constexpr std::array<char, A.size() + B.size()> chars = [] {
-    std::array<char, A.size() + B.size()> out{};
-    std::copy(A.begin(), A.end(), out.begin());
-    std::copy(B.begin(), B.end(), out.begin() + A.size());
-    return out;
-  }();
-  static constexpr std::string_view text{chars.data(), chars.size()};
-};
-
-}  // namespace detail
-
-// The web app's page for flying, which the tray's "Open Tolvaro" opens.
-inline constexpr std::string_view kWebAppAddress = detail::Joined<kWebAppOrigin, kWebAppPath>::text;
+// The web app's page for flying, which the tray's "Open Tolvaro" opens: the first public HTTPS
+// Origin of the built-in list, then "/fly".
+inline constexpr std::string_view kWebAppAddress = "https://tolvaro.app/fly";
+static_assert(kWebAppAddress.starts_with(first_https_origin(kBuiltInOrigins)) &&
+                  kWebAppAddress.substr(first_https_origin(kBuiltInOrigins).size()) == "/fly",
+              "the web app's address is the first HTTPS Origin of the built-in list followed by /fly");
 
 // A port variable whose value is not a port.
 struct ConfigError {

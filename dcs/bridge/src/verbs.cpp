@@ -23,8 +23,6 @@ int start_with_windows_verb(bool on) {
   return 0;
 }
 
-int quit_verb() { return quit_verb(tray::quit_other_instance); }
-
 int quit_verb(const QuitOther& quit_other) {
   std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env();
   if (!config) {
@@ -41,6 +39,7 @@ int quit_verb(const QuitOther& quit_other) {
     case tray::QuitOutcome::TimedOut:
       break;
   }
+  static_assert(tray::kQuitWait == std::chrono::seconds(10), "the line below names the wait");
   base::log(base::Level::error, "Tolvaro DCS Bridge was not seen to quit within 10 seconds");
   return 1;
 }

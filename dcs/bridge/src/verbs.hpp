@@ -33,13 +33,11 @@ int install_verb(const machine::Machine& machine, const InstallArgs& args, const
 int remove_verb(const machine::Machine& machine);
 // 0, or 1 when the program's path cannot be found or the Run value cannot be changed.
 int start_with_windows_verb(bool on);
-// Closes the tray of the configured page port: 0 when it quit or none was running, 1 when it was
-// not seen to quit, 2 on a configuration error.
-int quit_verb();
 // Closes the tray window of a class and says how that went (tray::quit_other_instance).
 using QuitOther = std::function<tray::QuitOutcome(std::string_view class_name)>;
-// The same over `quit_other`.
-int quit_verb(const QuitOther& quit_other);
+// Closes the tray of the configured page port through `quit_other`: 0 when it quit or none was
+// running, 1 when it was not seen to quit, 2 on a configuration error.
+int quit_verb(const QuitOther& quit_other = tray::quit_other_instance);
 
 // The pieces of the verbs.
 

@@ -124,7 +124,7 @@ TEST(AllowedOrigins, TheWebAppIsOnTheFirstHttpsOriginOfTheBuiltInList) {
   EXPECT_TRUE(bridge::kBuiltInOrigins[0].starts_with("http://")) << bridge::kBuiltInOrigins[0];
   EXPECT_EQ(bridge::kWebAppAddress, std::string(bridge::kBuiltInOrigins[1]) + "/fly");
   EXPECT_EQ(bridge::kWebAppAddress, "https://tolvaro.app/fly");
-  EXPECT_TRUE(BridgeConfig::default_allowed_origins().contains(std::string(bridge::kWebAppOrigin)))
+  EXPECT_TRUE(BridgeConfig::default_allowed_origins().contains(std::string(bridge::first_https_origin(bridge::kBuiltInOrigins))))
       << "pages of the web app's own site are accepted";
 }
 

@@ -23,6 +23,18 @@ ui_testing::WindowQuery of_process(std::uint32_t process, std::string class_name
   return query;
 }
 
+// The last of what `shown()` lists that matches, once one does.
+template <class Shown, class Match>
+auto once_shown(Shown shown, Match match) {
+  std::optional<typename decltype(shown())::value_type> found;
+  ui_testing::wait_until([&] {
+    for (const auto& item : shown())
+      if (match(item)) found = item;
+    return found.has_value();
+  });
+  return found;
+}
+
 }  // namespace
 
 std::string tray_tooltip(std::string_view title) { return std::string(kProduct) + ": " + std::string(title); }
@@ -49,13 +61,7 @@ ui_testing::Window TrayProgram::window() const {
 }
 
 std::optional<ui_testing::TrayIcon> TrayProgram::icon(std::string_view tooltip) const {
-  std::optional<ui_testing::TrayIcon> found;
-  ui_testing::wait_until([&] {
-    for (const ui_testing::TrayIcon& icon : ui_testing::tray_icons())
-      if (icon.tooltip == tooltip) found = icon;
-    return found.has_value();
-  });
-  return found;
+  return once_shown(ui_testing::tray_icons, [&](const ui_testing::TrayIcon& icon) { return icon.tooltip == tooltip; });
 }
 
 bool TrayProgram::icon_gone() const {
@@ -66,13 +72,7 @@ bool TrayProgram::icon_gone() const {
 }
 
 std::optional<ui_testing::Balloon> TrayProgram::balloon(std::string_view text) const {
-  std::optional<ui_testing::Balloon> found;
-  ui_testing::wait_until([&] {
-    for (const ui_testing::Balloon& balloon : ui_testing::balloons())
-      if (balloon.text == text) found = balloon;
-    return found.has_value();
-  });
-  return found;
+  return once_shown(ui_testing::balloons, [&](const ui_testing::Balloon& balloon) { return balloon.text == text; });
 }
 
 bool TrayProgram::click_balloon() const {
