@@ -3,6 +3,8 @@
 #include <atomic>
 #include <charconv>
 
+#include <boost/container/small_vector.hpp>
+
 #include "core/base/src/std_stream.hpp"
 #include "core/base/src/time.hpp"
 
@@ -18,18 +20,21 @@ Instant log_start(Instant now) {
   return start;
 }
 
-void append_line(std::string& out, double elapsed, Level level, std::string_view message) {
+// `out` is a std::string or any other contiguous char container.
+template <class Out>
+void append_line(Out& out, double elapsed, Level level, std::string_view message) {
+  const auto put = [&out](std::string_view text) { out.insert(out.end(), text.begin(), text.end()); };
   char number[64];
   auto [end, ec] = std::to_chars(number, number + sizeof number, elapsed, std::chars_format::fixed, 3);
   std::string_view digits = ec == std::errc{} ? std::string_view(number, end - number) : "0.000";
-  if (digits.size() < 9) out.append(9 - digits.size(), ' ');
-  out.append(digits);
+  if (digits.size() < 9) out.insert(out.end(), 9 - digits.size(), ' ');
+  put(digits);
   out.push_back(' ');
   std::string_view word = level_word(level);
-  out.append(word);
-  if (word.size() < 5) out.append(5 - word.size(), ' ');
+  put(word);
+  if (word.size() < 5) out.insert(out.end(), 5 - word.size(), ' ');
   out.push_back(' ');
-  out.append(message);
+  put(message);
   out.push_back('\n');
 }
 
@@ -63,16 +68,17 @@ LogSink* set_log_sink(LogSink* sink) {
 void log(Level level, std::string_view message) {
   Instant now = Clock::now();
   double elapsed = seconds_between(log_start(now), now);
-  // The line is built in a buffer kept per thread, so that it goes out in one write without an
-  // allocation per line.
-  thread_local std::string line;
-  line.clear();
+  // The line is built on the stack, so that it goes out in one write without an allocation for an
+  // ordinary line. Not in a buffer kept per thread: a thread_local object with a destructor makes
+  // the runtime's exit take a lock that a thread ending at the same moment may hold.
+  boost::container::small_vector<char, 256> line;
   append_line(line, elapsed, level, message);
+  const std::string_view text(line.data(), line.size());
   std::lock_guard guard(stderr_lock());
   if (LogSink* sink = g_sink.load()) {
-    sink->write_line(line);
+    sink->write_line(text);
   } else {
-    write_std(StdStream::err, line);
+    write_std(StdStream::err, text);
   }
 }
 

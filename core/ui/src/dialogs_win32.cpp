@@ -35,9 +35,21 @@ struct PendingFileDialogs {
   std::vector<UINT_PTR> timers;
 };
 
+// Made when first needed and freed once nothing is pending. A plain pointer, not a thread_local
+// object with a destructor: that would make the runtime's exit take a lock which a thread ending
+// at the same moment may hold.
+thread_local PendingFileDialogs* t_pending = nullptr;
+
 PendingFileDialogs& pending() {
-  thread_local PendingFileDialogs list;
-  return list;
+  if (t_pending == nullptr) t_pending = new PendingFileDialogs;
+  return *t_pending;
+}
+
+void free_pending_if_idle() {
+  if (t_pending != nullptr && t_pending->dialogs.empty() && t_pending->timers.empty()) {
+    delete t_pending;
+    t_pending = nullptr;
+  }
 }
 
 // COM identity: the IUnknown every interface of one object yields.
@@ -49,6 +61,7 @@ void CALLBACK reclose_file_dialogs(HWND, UINT, UINT_PTR timer, DWORD) {
     if (list.dialogs.empty()) {
       KillTimer(nullptr, timer);
       std::erase(list.timers, timer);
+      free_pending_if_idle();
       return;
     }
     // A copy: telling a dialog to close may run code of this thread that changes the list.
@@ -160,7 +173,10 @@ struct DialogHost::State {
     const HRESULT shown = dialog->Show(nullptr);
     std::erase_if(open, [](const OpenDialog& d) { return std::holds_alternative<FileDialog>(d); });
     IUnknown* self = identity(dialog);
-    std::erase_if(pending().dialogs, [self](const FileDialog& d) { return identity(d) == self; });
+    if (t_pending != nullptr) {
+      std::erase_if(t_pending->dialogs, [self](const FileDialog& d) { return identity(d) == self; });
+      free_pending_if_idle();
+    }
     if (FAILED(shown)) return std::nullopt;
 
     win32::ComPtr<IShellItem> chosen;
@@ -223,7 +239,7 @@ void DialogHost::close_all() {
   }
 }
 
-std::size_t pending_file_dialogs() { return pending().dialogs.size(); }
-std::size_t running_reclose_timers() { return pending().timers.size(); }
+std::size_t pending_file_dialogs() { return t_pending != nullptr ? t_pending->dialogs.size() : 0; }
+std::size_t running_reclose_timers() { return t_pending != nullptr ? t_pending->timers.size() : 0; }
 
 }  // namespace dialogs

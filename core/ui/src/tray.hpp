@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <expected>
 #include <memory>
 #include <mutex>
@@ -246,15 +247,24 @@ void post_wake(std::uintptr_t window) noexcept;
 
 }  // namespace detail
 
+// For a worker that ends by itself once the UI has finished (its TrayEvents then drop what it sends).
+inline bool worker_ends_by_itself() { return true; }
+
 // Runs the UI on the calling thread until the tray quits: starts `worker` on a new thread with a
-// TrayEvents (never joined), makes the window, calls `handler(TrayUi&, TrayEvent<M>)` for every event
-// on this thread, and returns once everything is torn down. The class name is also the window's
-// title. The handler may be entered again while a call of it is inside a modal dialog.
-template <class M, class Worker, class Handler>
-std::expected<void, UiError> run(std::string_view class_name, Worker worker, Handler handler) {
+// TrayEvents, makes the window, calls `handler(TrayUi&, TrayEvent<M>)` for every event on this
+// thread, and tears everything down. Then, with the window gone and the queue closed (what still
+// waits in it is dropped), `stop_worker()` is called on this thread: it makes the worker function
+// return and says whether it will (true), and run joins the worker, so that no thread of the
+// program is left running. When `stop_worker` gives up (false), the worker is left running and run
+// returns without it; the caller must then end the process without returning from main, since
+// the runtime's exit can deadlock with a thread that ends beside it. The class name is also the
+// window's title. The handler may be entered again while a call of it is inside a modal dialog.
+template <class M, class Worker, class Handler, class StopWorker = bool (*)()>
+std::expected<void, UiError> run(std::string_view class_name, Worker worker, Handler handler,
+                                 StopWorker stop_worker = &worker_ends_by_itself) {
   auto queue = std::make_shared<RequestQueue<M>>();
   auto cell = std::make_shared<WindowCell>(&detail::post_wake);
-  std::thread(std::move(worker), TrayEvents<M>(queue, cell)).detach();
+  std::thread thread(std::move(worker), TrayEvents<M>(queue, cell));
 
   struct Hooks final : detail::WindowHooks {
     Hooks(RequestQueue<M>& q, Handler& h) : queue(q), handler(h) {}
@@ -268,8 +278,19 @@ std::expected<void, UiError> run(std::string_view class_name, Worker worker, Han
     Handler& handler;
   } hooks(*queue, handler);
 
-  std::expected<void, UiError> result = detail::run_window(class_name, *cell, hooks);
+  std::expected<void, UiError> result = std::unexpected(UiError{});
+  std::exception_ptr fault;
+  try {
+    result = detail::run_window(class_name, *cell, hooks);
+  } catch (...) {
+    fault = std::current_exception();
+  }
   queue->close();
+  if (stop_worker())
+    thread.join();
+  else
+    thread.detach();
+  if (fault) std::rethrow_exception(fault);
   return result;
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -231,6 +232,58 @@ TEST(TrayRun, QuitFromAnotherThreadEndsTheLoopAndLaterSendsAreDropped) {
   ASSERT_TRUE(kept.has_value());
   kept->send("late");  // the UI has finished: dropped without error
   EXPECT_EQ(t.journal.entries(), (std::vector<std::string>{"Started"}));
+}
+
+// The worker lingers after its quit, so that a runner that did not wait for it would return first.
+TEST(TrayRun, ReturnsOnlyAfterTheWorkerFunctionHasReturned) {
+  for (const bool told : {false, true}) {
+    SCOPED_TRACE(told ? "told to stop" : "ends by itself");
+    const std::string class_name = unique_class();
+    std::promise<void> stop;
+    std::shared_future<void> stopped = stop.get_future().share();
+    if (!told) stop.set_value();
+    std::atomic<bool> finished = false;
+    auto worker = [&](Events events) {
+      events.quit();
+      stopped.wait_for(kPatience);
+      std::this_thread::sleep_for(100ms);
+      finished = true;
+    };
+    auto ignore = [](TrayUi&, TrayEvent<std::string>) {};
+    bool window_gone = false;
+    bool worker_running = false;
+    auto result = told ? tray::run<std::string>(class_name, worker, ignore,
+                                                [&] {
+                                                  window_gone = window_of(class_name) == nullptr;
+                                                  worker_running = !finished;
+                                                  stop.set_value();
+                                                  return true;
+                                                })
+                       : tray::run<std::string>(class_name, worker, ignore);
+    ASSERT_TRUE(result.has_value()) << result.error().text();
+    EXPECT_TRUE(finished);
+    if (told) {
+      EXPECT_TRUE(window_gone) << "the worker is told to stop once the window has gone";
+      EXPECT_TRUE(worker_running);
+    }
+  }
+}
+
+TEST(TrayRun, AWorkerThatCannotBeStoppedIsLeftRunning) {
+  std::promise<void> release;
+  auto ended = std::make_shared<std::promise<void>>();  // shared: the worker outlives this test's frame
+  std::future<void> end = ended->get_future();
+  auto worker = [released = release.get_future(), ended](Events events) mutable {
+    events.quit();
+    released.wait_for(kPatience);
+    ended->set_value();
+  };
+  auto result = tray::run<std::string>(
+      unique_class(), std::move(worker), [](TrayUi&, TrayEvent<std::string>) {}, [] { return false; });
+  ASSERT_TRUE(result.has_value()) << result.error().text();
+  EXPECT_EQ(end.wait_for(0s), std::future_status::timeout) << "run returned without waiting for it";
+  release.set_value();
+  EXPECT_EQ(end.wait_for(kPatience), std::future_status::ready);
 }
 
 TEST(TrayRun, AFaultInTheHandlerClosesTheProgramCleanly) {

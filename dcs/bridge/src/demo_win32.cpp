@@ -1,5 +1,7 @@
 #include <chrono>
-#include <thread>
+#include <condition_variable>
+#include <mutex>
+#include <stop_token>
 
 #include "core/base/src/log.hpp"
 #include "core/ui/src/dialog_host.hpp"
@@ -15,15 +17,24 @@ void print(const std::vector<std::string>& lines) {
 }
 
 int run_demo_tray(const DemoTray& settings) {
-  // The demo closes itself after a minute unless the person quits it first.
-  auto worker = [](tray::TrayEvents<DemoMessage> events) {
-    std::this_thread::sleep_for(std::chrono::seconds(60));
-    events.quit();
+  // The demo closes itself after a minute unless the person quits it first; then its worker is told
+  // to end at once.
+  std::stop_source stop;
+  auto worker = [token = stop.get_token()](tray::TrayEvents<DemoMessage> events) {
+    std::mutex mutex;
+    std::condition_variable_any stopping;
+    std::unique_lock lock(mutex);
+    stopping.wait_for(lock, token, std::chrono::seconds(60), [] { return false; });
+    if (!token.stop_requested()) events.quit();
   };
   auto handler = [&settings](tray::TrayUi& ui, tray::TrayEvent<DemoMessage> event) {
     if (std::optional<std::string> line = handle_tray_event(settings, ui, event)) bridge::print_line(*line);
   };
-  std::expected<void, tray::UiError> ran = tray::run<DemoMessage>(kDemoWindowClass, worker, handler);
+  std::expected<void, tray::UiError> ran =
+      tray::run<DemoMessage>(kDemoWindowClass, worker, handler, [&stop] {
+        stop.request_stop();
+        return true;
+      });
   if (ran) return 0;
   base::log(base::Level::error, ran.error().text());
   return 1;

@@ -72,18 +72,17 @@ MonitorShare start_monitor(monitor::MonitorStatus::Values first, machine::Machin
   auto activity = std::make_shared<monitor::InstallActivity>();
   monitor::CommandChannel channel = monitor::command_channel();
   auto wake = std::make_shared<RelayWakeCell>();
-  monitor::spawn(monitor::MonitorArgs{
-                     .machine = std::move(monitor_machine),
-                     .commands = std::move(channel.receiver),
-                     .status = status,
-                     .activity = activity,
-                     .scan = [](const machine::Machine& m) { return summary_of(install::scan(m)); },
-                     .on_change = [wake, notify = std::move(notify)] { notify(*wake); },
-                     .timings = {kNormalPeriod, kFastPeriod, kFastWindow},
-                     .first_check = monitor::add_duration(base::Clock::now(), kNormalPeriod),
-                 })
-      .detach();
-  return {std::move(status), std::move(activity), std::move(channel.sender), std::move(wake)};
+  monitor::Thread thread = monitor::spawn(monitor::MonitorArgs{
+      .machine = std::move(monitor_machine),
+      .commands = std::move(channel.receiver),
+      .status = status,
+      .activity = activity,
+      .scan = [](const machine::Machine& m) { return summary_of(install::scan(m)); },
+      .on_change = [wake, notify = std::move(notify)] { notify(*wake); },
+      .timings = {kNormalPeriod, kFastPeriod, kFastWindow},
+      .first_check = monitor::add_duration(base::Clock::now(), kNormalPeriod),
+  });
+  return {std::move(thread), std::move(status), std::move(activity), std::move(channel.sender), std::move(wake)};
 }
 
 }  // namespace run

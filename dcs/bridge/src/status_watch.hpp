@@ -66,18 +66,21 @@ struct ClearOnExit {
 // status: {}" with the status word, then "DCS is running" or "DCS is not running".
 monitor::MonitorStatus::Values first_look(const machine::Machine& machine);
 
-// What a mode shares with the monitor thread. Each piece lives as long as its last holder.
+// What a mode shares with the monitor thread. Each piece lives as long as its last holder; the
+// thread itself is the mode's, stopped and joined when the share ends (declared first, so that it
+// goes last).
 struct MonitorShare {
+  monitor::Thread thread;
   std::shared_ptr<monitor::MonitorStatus> status;
   std::shared_ptr<monitor::InstallActivity> activity;  // both counters 0 at the start
   monitor::CommandSender commands;
   std::shared_ptr<RelayWakeCell> wake;  // empty until the services run
 };
 
-// Creates the shared state from `first` and starts the monitor thread on `monitor_machine`,
-// detached: it checks every 15 s (the first time 15 s from now), every second for 15 s after the
-// collector fell quiet, and calls `notify` with the wake cell on its own thread at every change. It
-// ends by itself once the last command sender is gone.
+// Creates the shared state from `first` and starts the monitor thread on `monitor_machine`: it
+// checks every 15 s (the first time 15 s from now), every second for 15 s after the collector fell
+// quiet, and calls `notify` with the wake cell on its own thread at every change. It runs until the
+// returned share ends.
 MonitorShare start_monitor(monitor::MonitorStatus::Values first, machine::Machine monitor_machine,
                            std::function<void(RelayWakeCell&)> notify);
 

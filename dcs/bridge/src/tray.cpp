@@ -100,19 +100,20 @@ std::unique_ptr<InstallGuard> WorkerLink::begin_install() {
   return std::make_unique<MonitorInstallGuard>(commands_, activity_);
 }
 
-void WorkerLink::stop() {
+bool WorkerLink::stop() {
   std::optional<StopChannel::Sender> stop;
   {
     std::lock_guard lock(stop_mutex_);
     stop.swap(stop_);
   }
-  if (!stop) return;
+  std::lock_guard lock(done_mutex_);
+  if (!stop) return stopped_in_time_;
   // Refused only when the worker has ended already, and then its done message is there.
   (void)stop->try_send(std::monostate{});
   stop.reset();
-  std::lock_guard lock(done_mutex_);
-  if (!done_by(done_, monitor::add_duration(base::Clock::now(), kStopWait)))
-    base::warn("the shuttle did not stop in time");
+  stopped_in_time_ = done_by(done_, monitor::add_duration(base::Clock::now(), kStopWait));
+  if (!stopped_in_time_) base::warn("the shuttle did not stop in time");
+  return stopped_in_time_;
 }
 
 void worker_main(bridge::BridgeConfig config, machine::Machine machine, BridgeEvents events, StartServices start) {

@@ -46,9 +46,9 @@ class BridgeLink {
   // Skipped while an install is in progress. Says in the log when the menu keeps an older status.
   virtual void refresh_now() = 0;
   virtual std::unique_ptr<InstallGuard> begin_install() = 0;
-  // Stops the bridge and waits for the worker to confirm, 1 s at most (a warning after that). Later
-  // calls return at once.
-  virtual void stop() = 0;
+  // Stops the bridge and waits for the worker to confirm, 1 s at most (a warning after that);
+  // whether it confirmed. Later calls return at once with the first call's answer.
+  virtual bool stop() = 0;
 };
 
 // What the worker, the monitor thread and the relay core tell the UI thread.
@@ -115,11 +115,12 @@ class WorkerLink final : public BridgeLink {
   bool simulator_running() override;
   void refresh_now() override;
   std::unique_ptr<InstallGuard> begin_install() override;
-  void stop() override;
+  bool stop() override;
 
  private:
   std::mutex stop_mutex_;
   std::optional<StopChannel::Sender> stop_;  // until the first stop takes it
+  bool stopped_in_time_ = false;             // the first stop's answer
   std::mutex done_mutex_;
   std::future<void> done_;
   std::shared_ptr<monitor::MonitorStatus> status_;
@@ -140,7 +141,7 @@ void worker_main(bridge::BridgeConfig config, machine::Machine machine, BridgeEv
 // The bridge on the runtime it is awaited on: the first scan and process check with their lines,
 // the monitor thread (on `machine`), the services; then Running with the link, and the wait for
 // the link's stop or the collector link's end. Everything it has to say is posted to `events`.
-// The monitor thread is left to end by itself once its senders are gone.
+// It completes only after the monitor thread has been stopped and joined, on every way out.
 boost::asio::awaitable<void> run_bridge(bridge::BridgeConfig config, machine::Machine machine, BridgeEvents events,
                                         StartServices start = run::start_services);
 

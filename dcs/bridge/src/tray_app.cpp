@@ -188,7 +188,7 @@ void TrayApp::notify(tray::TrayUi& ui, std::string_view text, bool clicks_repair
 void TrayApp::stop_bridge() {
   if (link_in_use_) throw std::logic_error("the bridge link was stopped while it was in use");
   std::unique_ptr<tray::BridgeLink> link = std::move(link_);
-  if (link) link->stop();
+  if (link && !link->stop()) bridge_left_running_ = true;
 }
 
 PathlessAutostart::PathlessAutostart() : PathlessAutostart(std::make_unique<bridge::Autostart>(fallback_entry())) {}

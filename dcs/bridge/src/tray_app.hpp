@@ -54,6 +54,8 @@ class TrayApp {
 
   // The bridge did not start or stopped on an error: the program ends with 1.
   bool failed() const { return failed_; }
+  // A stop of the bridge gave up waiting: its worker may still run.
+  bool bridge_left_running() const { return bridge_left_running_; }
 
  private:
   // The link, lent out for one call at a time: a second use while one is active is a fault.
@@ -71,6 +73,7 @@ class TrayApp {
   bool click_repairs_ = false;
   bool busy_ = false;
   bool failed_ = false;
+  bool bridge_left_running_ = false;
   bool announce_;
 };
 

@@ -53,25 +53,33 @@ int run(std::shared_ptr<const machine::Machine> machine, bool announce) {
                 repair::run_repair(*machine, ui, repair::utc_now, add_ons, status);
               },
               announce);
-  // The worker runs on a thread that is never joined, and hands the services on to the monitor
-  // thread, which may outlive this frame: both hold the machine rather than borrow it.
+  // The worker hands the services on to the monitor thread: both hold the machine rather than borrow
+  // it. Once the window is gone, the bridge is stopped and the worker joined.
   auto worker = [config = *config, machine](tray::BridgeEvents events) {
     tray::worker_main(config, machine::share(machine), std::move(events));
   };
   std::expected<void, tray::UiError> ran = tray::run<tray::BridgeEvent>(
       class_name, std::move(worker),
-      [&app](tray::TrayUi& ui, tray::TrayEvent<tray::BridgeEvent> event) { app.handle_event(ui, std::move(event)); });
-  app.stop_bridge();
-  if (ran) return app.failed() ? 1 : 0;
-
-  const dialogs::DialogMessage told =
-      ran.error().kind == tray::UiError::Kind::CallbackPanicked
-          ? wording::stopped_dialog("an internal error in its window")
-          : wording::couldnt_start_dialog("Windows refused its tray icon: " + ran.error().text() + ".");
-  base::log(base::Level::error, "the tray stopped: " + ran.error().text());
-  dialogs::DialogHost standalone;
-  standalone.tell(told);
-  return 1;
+      [&app](tray::TrayUi& ui, tray::TrayEvent<tray::BridgeEvent> event) { app.handle_event(ui, std::move(event)); },
+      [&app] {
+        app.stop_bridge();
+        return !app.bridge_left_running();
+      });
+  const int code = ran && !app.failed() ? 0 : 1;
+  if (!ran) {
+    const dialogs::DialogMessage told =
+        ran.error().kind == tray::UiError::Kind::CallbackPanicked
+            ? wording::stopped_dialog("an internal error in its window")
+            : wording::couldnt_start_dialog("Windows refused its tray icon: " + ran.error().text() + ".");
+    base::log(base::Level::error, "the tray stopped: " + ran.error().text());
+    dialogs::DialogHost standalone;
+    standalone.tell(told);
+  }
+  // A worker that did not stop in time may still be running: returning from main would run the
+  // exit-time handlers beside it, which can deadlock with its own end. Everything is written
+  // already (log lines, settings, the Run value), so the process ends here.
+  if (app.bridge_left_running()) TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+  return code;
 }
 
 }  // namespace tray_app

@@ -262,7 +262,7 @@ class HeadlessRun : public ::testing::Test {
 
   run::HeadlessSetup setup() {
     return {.machine = machine,
-            .monitor_machine = [this] { return fake.machine(); },
+            .monitor_machine = [this] { return monitor_end.watch(fake.machine()); },
             .env = env,
             .listen = [this](const stop_signal::Executor& e) { return console.listen(e); }};
   }
@@ -298,6 +298,7 @@ class HeadlessRun : public ::testing::Test {
   std::uint16_t page_port = bridge::testing::free_tcp_port();
   std::uint16_t listen_port = bridge::testing::free_udp_port();
   std::optional<int> code;
+  bridge::testing::MonitorEnd monitor_end;
 };
 
 TEST_F(HeadlessRun, ServesPagesAndTheCollectorUntilCtrlC) {
@@ -419,6 +420,27 @@ TEST_F(HeadlessRun, APortInUseStopsItWithExit1) {
                                              asio::as_tuple(asio::use_awaitable));
     EXPECT_TRUE(ec) << "the page port still accepts connections";
   });
+}
+
+TEST_F(HeadlessRun, TheMonitorHasEndedWhenTheRunCompletes) {
+  for (const bool port_taken : {false, true}) {
+    SCOPED_TRACE(port_taken ? "did not start" : "stopped on Ctrl+C");
+    monitor_end = {};
+    code.reset();
+    std::optional<bridge::testing::HeldPorts> held;
+    if (port_taken) held.emplace(rt.context, page_port, listen_port);
+    rt.run([&]() -> asio::awaitable<void> {
+      const auto executor = co_await asio::this_coro::executor;
+      net::kit::Task run = start(executor);
+      if (!port_taken) {
+        CO_ASSERT_TRUE(co_await logged_soon(banner()));
+        console.fire(StopReason::CtrlC);
+      }
+      co_await run.join();
+      CO_EXPECT_TRUE(monitor_end.ended());
+    });
+    EXPECT_EQ(code, port_taken ? 1 : 0);
+  }
 }
 
 TEST_F(HeadlessRun, ABadPortVariableStopsItBeforeAnythingElse) {

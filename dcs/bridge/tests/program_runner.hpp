@@ -22,7 +22,8 @@ using EnvVar = std::pair<std::string, OsString>;
 // Runs the bridge program built beside this test (on Windows, the one TOLVARO_BRIDGE_PROGRAM names
 // if it is set) with `args`, standard output and error on pipes,
 // in this process's environment without any of the bridge's own variables (TOLVARO_DCS_* and
-// BRIDGE_ALLOWED_ORIGINS), plus `env`.
+// BRIDGE_ALLOWED_ORIGINS), plus `env`. Waits for its end 60 s at most; past that it is killed and
+// the exit code is -1.
 ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env = {});
 
 // The full path of that program.

@@ -79,16 +79,7 @@ OsString bridge_program_path() {
 }
 
 ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env) {
-  const Started started = start(args, env);
-  ProgramResult result;
-  std::thread err_reader([&] { read_all(started.err, [&](std::string_view chunk) { result.err += chunk; }); });
-  read_all(started.out, [&](std::string_view chunk) { result.out += chunk; });
-  err_reader.join();
-  int status = 0;
-  while (::waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.exit_code = exit_code_of(status);
-  return result;
+  return RunningBridge(args, env, RunningBridge::Output::pipe).finish(std::chrono::seconds(60));
 }
 
 struct RunningBridge::Process {

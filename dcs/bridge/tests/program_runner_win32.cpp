@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
@@ -64,12 +65,6 @@ std::vector<std::wstring> environment_entries(const std::vector<EnvVar>& env) {
   std::stable_sort(entries.begin(), entries.end(),
                    [](const std::wstring& a, const std::wstring& b) { return name_of(a) < name_of(b); });
   return entries;
-}
-
-void read_all(HANDLE pipe, std::string& into) {
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) into.append(buffer, read);
 }
 
 std::wstring command_line(const std::wstring& path, const std::vector<OsString>& args) {
@@ -153,16 +148,7 @@ OsString bridge_program_path() {
 }
 
 ProgramResult run_bridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env) {
-  Started started = start(args, env, true);
-  ProgramResult result;
-  std::thread err_reader([&] { read_all(started.err.get(), result.err); });
-  read_all(started.out.get(), result.out);
-  err_reader.join();
-  WaitForSingleObject(started.process.get(), 60000);
-  DWORD code = 0;
-  GetExitCodeProcess(started.process.get(), &code);
-  result.exit_code = static_cast<int>(code);
-  return result;
+  return RunningBridge(args, env, RunningBridge::Output::pipe).finish(std::chrono::seconds(60));
 }
 
 struct RunningBridge::Process {
@@ -174,8 +160,38 @@ struct RunningBridge::Process {
   std::condition_variable changed;
   std::string out, err;
   bool err_ended = false;
+  // Set once the program has ended: what it wrote is in the pipes, and the readers take what is
+  // left and stop, also when another process (one it started) still holds a pipe's writing end.
+  std::atomic<bool> drain{false};
   std::thread out_reader, err_reader;
 };
+
+namespace {
+
+// Reads `pipe` into `into` as bytes arrive, never blocking on an empty pipe: it ends at the pipe's
+// end, or once `drain` is set and the pipe is empty.
+void read_pipe(RunningBridge::Process& p, const Handle& pipe, std::string& into, bool* ended) {
+  char buffer[4096];
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe.get(), nullptr, 0, nullptr, &available, nullptr)) break;
+    if (available == 0) {
+      if (p.drain.load()) break;
+      Sleep(5);
+      continue;
+    }
+    DWORD read = 0;
+    if (!ReadFile(pipe.get(), buffer, std::min<DWORD>(available, sizeof buffer), &read, nullptr) || read == 0) break;
+    std::lock_guard lock(p.mutex);
+    into.append(buffer, read);
+    p.changed.notify_all();
+  }
+  std::lock_guard lock(p.mutex);
+  if (ended != nullptr) *ended = true;
+  p.changed.notify_all();
+}
+
+}  // namespace
 
 RunningBridge::RunningBridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env, Output out)
     : process_(std::make_unique<Process>()) {
@@ -186,25 +202,11 @@ RunningBridge::RunningBridge(const std::vector<OsString>& args, const std::vecto
   p.process = std::move(started.process);
   p.id = started.id;
   if (out_pipe) {
-    p.out_reader = std::thread([&p, pipe = std::make_shared<Handle>(std::move(started.out))] {
-      std::string out;
-      read_all(pipe->get(), out);
-      std::lock_guard lock(p.mutex);
-      p.out = std::move(out);
-    });
+    p.out_reader = std::thread(
+        [&p, pipe = std::make_shared<Handle>(std::move(started.out))] { read_pipe(p, *pipe, p.out, nullptr); });
   }
-  p.err_reader = std::thread([&p, pipe = std::make_shared<Handle>(std::move(started.err))] {
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(pipe->get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-      std::lock_guard lock(p.mutex);
-      p.err.append(buffer, read);
-      p.changed.notify_all();
-    }
-    std::lock_guard lock(p.mutex);
-    p.err_ended = true;
-    p.changed.notify_all();
-  });
+  p.err_reader = std::thread(
+      [&p, pipe = std::make_shared<Handle>(std::move(started.err))] { read_pipe(p, *pipe, p.err, &p.err_ended); });
 }
 
 RunningBridge::~RunningBridge() {
@@ -240,6 +242,7 @@ ProgramResult RunningBridge::finish(std::chrono::milliseconds limit) {
       p.exit_code = -1;
     }
     p.ended = true;
+    p.drain.store(true);
     if (p.out_reader.joinable()) p.out_reader.join();
     p.err_reader.join();
   }

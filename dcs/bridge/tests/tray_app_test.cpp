@@ -31,6 +31,7 @@ struct LinkLog {
   int guards_begun = 0;
   int guards_held = 0;
   int stops = 0;
+  bool stops_in_time = true;  // what stop answers
 };
 
 class FakeLink final : public tray::BridgeLink {
@@ -48,7 +49,10 @@ class FakeLink final : public tray::BridgeLink {
     ++log_->guards_begun;
     return std::make_unique<Guard>(log_);
   }
-  void stop() override { ++log_->stops; }
+  bool stop() override {
+    ++log_->stops;
+    return log_->stops_in_time;
+  }
 
  private:
   std::shared_ptr<LinkLog> log_;
@@ -543,6 +547,26 @@ TEST(TrayEnd, TheSessionEndingStopsTheBridgeOnceAndQuits) {
   bed.app.stop_bridge();  // after the loop: nothing left to stop
   EXPECT_EQ(bed.link->stops, 1);
   EXPECT_FALSE(bed.app.failed());
+}
+
+// A stop that gave up, at the session's end or after the loop, is remembered: the program must not
+// return from main beside a worker that may still run.
+TEST(TrayEnd, AStopThatGaveUpLeavesTheBridgeRunning) {
+  for (const bool session_ending : {false, true}) {
+    SCOPED_TRACE(session_ending ? "session ending" : "after the loop");
+    Bed bed;
+    bed.running(InstallStatus::installed);
+    bed.link->stops_in_time = false;
+    EXPECT_FALSE(bed.app.bridge_left_running());
+    if (session_ending) bed.send(tray::SessionEnding{});
+    bed.app.stop_bridge();
+    EXPECT_EQ(bed.link->stops, 1);
+    EXPECT_TRUE(bed.app.bridge_left_running());
+  }
+  Bed bed;
+  bed.running(InstallStatus::installed);
+  bed.app.stop_bridge();
+  EXPECT_FALSE(bed.app.bridge_left_running()) << "a stop in time";
 }
 
 }  // namespace

@@ -300,8 +300,9 @@ class TrayWorker : public ::testing::Test {
   }
 
   void start(tray::StartServices services = run::start_services) {
+    monitor_end = {};
     worker = std::thread([this, services = std::move(services)] {
-      tray::worker_main(config(), fake.machine(), ui.events, services);
+      tray::worker_main(config(), monitor_end.watch(fake.machine()), ui.events, services);
     });
   }
 
@@ -338,6 +339,7 @@ class TrayWorker : public ::testing::Test {
   std::uint16_t listen_port = bridge::testing::free_udp_port();
   std::unique_ptr<tray::BridgeLink> link;
   std::thread worker;
+  bridge::testing::MonitorEnd monitor_end;  // of the worker last started
 };
 
 TEST_F(TrayWorker, ServesPagesAndTellsTheUiThreadWhatTheyAndTheCollectorDo) {
@@ -399,6 +401,25 @@ TEST_F(TrayWorker, StopsWhenTheUiThreadStopsOrDropsTheLink) {
     EXPECT_EQ(posted_until_the_end(), std::vector<std::string>{});
     EXPECT_TRUE(log.contains("stopping"));
     EXPECT_FALSE(has_line(log, kNotInTime));
+    link.reset();
+  }
+}
+
+// The UI thread still holds the link, and with it a command sender of the monitor's: the monitor
+// has ended all the same once the worker is done.
+TEST_F(TrayWorker, TheMonitorHasEndedWhenTheWorkerReturns) {
+  enum class End { stopped, link_ended, did_not_start };
+  for (const End end : {End::stopped, End::link_ended, End::did_not_start}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    std::optional<bridge::testing::HeldPorts> held;
+    if (end == End::did_not_start) held.emplace(rt.context, page_port, listen_port);
+    start(end == End::link_ended ? tray::StartServices(start_ended) : tray::StartServices(run::start_services));
+    if (end != End::did_not_start) {
+      ASSERT_TRUE(running());
+      if (end == End::stopped) EXPECT_TRUE(link->stop());
+    }
+    worker.join();
+    EXPECT_TRUE(monitor_end.ended());
     link.reset();
   }
 }

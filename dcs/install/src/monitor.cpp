@@ -29,6 +29,7 @@ struct CommandQueue {
   std::deque<MonitorCommand> items;
   std::size_t senders = 1;
   bool receiver = true;
+  bool stopped = false;  // the thread's owner closed the channel for the monitor
 };
 
 }  // namespace detail
@@ -173,7 +174,7 @@ bool CommandSender::send(MonitorCommand command) const {
   if (!queue_) return false;
   {
     std::lock_guard lock(queue_->mutex);
-    if (!queue_->receiver) return false;
+    if (!queue_->receiver || queue_->stopped) return false;
     queue_->items.push_back(std::move(command));
   }
   queue_->cv.notify_one();
@@ -208,7 +209,8 @@ std::expected<MonitorCommand, WaitError> CommandReceiver::wait_until(base::Insta
   if (!queue_) return std::unexpected(WaitError::closed);
   std::unique_lock lock(queue_->mutex);
   detail::CommandQueue& q = *queue_;
-  clock.wait_until(lock, q.cv, deadline, [&] { return !q.items.empty() || q.senders == 0; });
+  clock.wait_until(lock, q.cv, deadline, [&] { return !q.items.empty() || q.senders == 0 || q.stopped; });
+  if (q.stopped) return std::unexpected(WaitError::closed);
   if (!q.items.empty()) {
     MonitorCommand command = std::move(q.items.front());
     q.items.pop_front();
@@ -221,6 +223,7 @@ std::expected<MonitorCommand, WaitError> CommandReceiver::wait_until(base::Insta
 std::expected<MonitorCommand, TakeError> CommandReceiver::try_take() {
   if (!queue_) return std::unexpected(TakeError::closed);
   std::lock_guard lock(queue_->mutex);
+  if (queue_->stopped) return std::unexpected(TakeError::closed);
   if (!queue_->items.empty()) {
     MonitorCommand command = std::move(queue_->items.front());
     queue_->items.pop_front();
@@ -385,9 +388,32 @@ void run(MonitorArgs args) {
   Monitor(std::move(args)).run();
 }
 
-std::thread spawn(MonitorArgs args) {
+Thread& Thread::operator=(Thread&& other) noexcept {
+  if (this != &other) {
+    stop();
+    thread_ = std::move(other.thread_);
+    queue_ = std::move(other.queue_);
+  }
+  return *this;
+}
+
+void Thread::stop() noexcept {
+  if (queue_) {
+    {
+      std::lock_guard lock(queue_->mutex);
+      queue_->stopped = true;
+    }
+    queue_->cv.notify_all();
+    queue_.reset();
+  }
+  if (thread_.joinable()) thread_.join();
+}
+
+Thread spawn(MonitorArgs args) {
+  std::shared_ptr<detail::CommandQueue> queue = args.commands.queue_;
   try {
-    return std::thread([args = std::move(args)]() mutable { run(std::move(args)); });
+    return Thread(std::thread([args = std::move(args)]() mutable { run(std::move(args)); }),
+                         std::move(queue));
   } catch (const std::system_error& e) {
     base::log(base::Level::error,
               std::string("cannot start the simulator monitor thread: ") + e.what());

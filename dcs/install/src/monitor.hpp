@@ -119,6 +119,9 @@ struct ReplyChannel;
 ReplyChannel reply_channel();
 struct CommandChannel;
 CommandChannel command_channel();
+struct MonitorArgs;
+class Thread;
+Thread spawn(MonitorArgs args);
 
 // The monitor's end of a one-shot reply. Dropping it unanswered closes the reply channel.
 class ReplySender {
@@ -216,6 +219,7 @@ class CommandReceiver {
   std::expected<MonitorCommand, TakeError> try_take();
 
  private:
+  friend Thread spawn(MonitorArgs args);
   friend CommandChannel command_channel();
   explicit CommandReceiver(std::shared_ptr<detail::CommandQueue> queue) : queue_(std::move(queue)) {}
   void close();
@@ -247,11 +251,36 @@ struct MonitorArgs {
   std::shared_ptr<const Clock> clock = steady_clock();
 };
 
-// Runs the monitor on the calling thread until every command sender has been dropped.
+// Runs the monitor on the calling thread until every command sender has been dropped, or its
+// thread's owner stops it.
 void run(MonitorArgs args);
 
-// Starts `run` on a new thread. The modes detach it: it ends by itself once their last command
-// sender is gone. A thread that cannot be started is fatal.
-std::thread spawn(MonitorArgs args);
+// The monitor's thread, owned: it is never left running when its owner ends. Stopping closes the
+// command channel on the monitor's side, as if every sender had gone, whoever still holds one: the
+// pass in progress is finished, the monitor ends at its next wait (commands still queued are
+// dropped, and their requesters see the channel closed), and later sends fail. Then the thread is
+// joined. A thread that ends with the process still running threads would race the runtime's exit.
+class Thread {
+ public:
+  Thread() = default;
+  Thread(Thread&&) noexcept = default;
+  Thread& operator=(Thread&& other) noexcept;
+  ~Thread() { stop(); }
+
+  // Stops and joins the thread; returns once it has ended. Later calls return at once.
+  void stop() noexcept;
+
+ private:
+  friend Thread spawn(MonitorArgs args);
+  Thread(std::thread thread, std::shared_ptr<detail::CommandQueue> queue)
+      : thread_(std::move(thread)), queue_(std::move(queue)) {}
+
+  std::thread thread_;
+  std::shared_ptr<detail::CommandQueue> queue_;
+};
+
+// Starts `run` on a new thread. It ends by itself once every command sender is gone, and at the
+// latest when the returned owner ends. A thread that cannot be started is fatal.
+Thread spawn(MonitorArgs args);
 
 }  // namespace monitor

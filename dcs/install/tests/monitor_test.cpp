@@ -164,13 +164,18 @@ class MonitorThread : public ::testing::Test {
   // Drops the test's sender and waits for the thread to end.
   void stop() {
     sender_.reset();
-    if (!thread_.joinable()) return;
-    if (dropped_.wait_for(kPatience) == std::future_status::ready) {
-      thread_.join();
-    } else {
+    if (!dropped_.valid()) return;
+    if (dropped_.wait_for(kPatience) != std::future_status::ready)
       ADD_FAILURE() << "the monitor thread did not end";
-      thread_.detach();
-    }
+    dropped_ = {};
+    thread_.stop();
+  }
+
+  // The owner ends the thread, whoever still holds a sender; whether the monitor had dropped its
+  // state by the time that returned.
+  bool stopped_by_owner() {
+    thread_.stop();
+    return dropped_.wait_for(0s) == std::future_status::ready;
   }
 
   // Sends a command and waits until the monitor has handled it and waits again.
@@ -258,7 +263,7 @@ class MonitorThread : public ::testing::Test {
   std::function<void()> during_scan_;
   int scans_ = 0;
   std::atomic<int> changes_{0};
-  std::thread thread_;
+  Thread thread_;
   std::future<void> dropped_;
 };
 
@@ -566,6 +571,16 @@ TEST_F(MonitorThread, TheThreadEndsOnceEverySenderIsGone) {
   stop();
 }
 
+TEST_F(MonitorThread, ItsOwnerEndsItAlsoWhileSendersRemain) {
+  start();
+  const CommandSender kept = *sender_;
+  EXPECT_TRUE(stopped_by_owner()) << "joined, so the monitor has dropped its state";
+  ReplyChannel reply = reply_channel();
+  EXPECT_FALSE(kept.send(CheckNow{std::move(reply.sender)}));
+  EXPECT_EQ(error_of(reply.receiver.wait_until(base::Clock::now() + kPatience)), WaitError::closed);
+  EXPECT_EQ(scans(), 0);
+}
+
 TEST_F(MonitorThread, ARequesterWhoLeftIsIgnored) {
   start();
   ReplyChannel reply = reply_channel();
@@ -585,7 +600,7 @@ TEST(MonitorRealClock, TimedChecksComeByThemselves) {
   std::promise<void> changed;
   CommandChannel channel = command_channel();
   MonitorTimings timings{10ms, 5ms, 20ms};
-  std::thread thread = spawn(MonitorArgs{
+  Thread thread = spawn(MonitorArgs{
       .machine = fake.machine(),
       .commands = std::move(channel.receiver),
       .status = status,
@@ -604,7 +619,7 @@ TEST(MonitorRealClock, TimedChecksComeByThemselves) {
   EXPECT_TRUE(channel.sender.send(CheckNow{std::move(reply.sender)}));
   EXPECT_EQ(reply.receiver.wait_until(base::Clock::now() + kPatience), CheckReply::Done);
   { CommandSender last = std::move(channel.sender); }
-  thread.join();
+  thread.stop();
   EXPECT_TRUE(log.contains("DCS is running"));
 }
 
