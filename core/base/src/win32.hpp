@@ -135,6 +135,14 @@ struct Window {
   static void close(HWND w) noexcept { DestroyWindow(w); }
 };
 
+// Window classes that this program's module registered (RegisterClassExW gives their atom).
+struct WindowClass {
+  using Value = ATOM;
+  static ATOM invalid() noexcept { return 0; }
+  static bool valid(ATOM a) noexcept { return a != 0; }
+  static void close(ATOM a) noexcept { UnregisterClassW(MAKEINTATOM(a), GetModuleHandleW(nullptr)); }
+};
+
 // A hook procedure set with SetWindowsHookExW.
 struct Hook {
   using Value = HHOOK;
@@ -169,6 +177,7 @@ using MenuHandle = Owned<traits::Menu>;
 using GdiObject = Owned<traits::GdiObject>;
 using DeviceContext = Owned<traits::DeviceContext>;
 using WindowHandle = Owned<traits::Window>;
+using WindowClass = Owned<traits::WindowClass>;
 using HookHandle = Owned<traits::Hook>;
 using LocalText = Owned<traits::LocalText>;
 using CoTaskText = Owned<traits::CoTaskText>;

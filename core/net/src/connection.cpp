@@ -91,6 +91,7 @@ asio::awaitable<void> send_closed_event(PageEventQueue::Sender events, PageEvent
 struct ReadEnd {
   CloseReason reason;
   std::string line = {};
+  bool at_once = false;  // the page ends before what is still queued for it is sent
 };
 
 // An open page, as its two loops share it: the write loop sends what the collector link queues and
@@ -98,7 +99,7 @@ struct ReadEnd {
 // the page's texts to the collector link and tells the write loop, through the page's one wake, why
 // reading ended. What the page sends waits while the write loop has something to send or a send in
 // flight: the page is served before it is read further, and a page that stops reading stops being
-// read too.
+// read too. While one of its texts is handed to the collector link, nothing is sent to the page.
 struct OpenPage {
   PageStream& stream;
   PageId page;
@@ -110,9 +111,11 @@ struct OpenPage {
   const PageServerConfig& config;
   base::TokenBucket messages;  // one token per message or control frame
   kit::Wake writer_idle;        // the write loop has nothing to send and waits
+  kit::Wake handed_over;        // the read loop's text has reached the collector link, or will not
   std::optional<ReadEnd> read_end = {};
-  bool closing = false;  // the write loop has ended
-  bool writing = true;   // the write loop sends, or has not yet found everything sent
+  bool closing = false;       // the write loop has ended
+  bool writing = true;        // the write loop sends, or has not yet found everything sent
+  bool handing_over = false;  // the read loop waits for room for a text in the page-event queue
 
   // The first end counts; the write loop acts on it in its turn.
   void end_reading(ReadEnd end) {
@@ -135,7 +138,9 @@ asio::awaitable<CloseReason> write_loop(OpenPage& p) {
   } stop_reading{p};
   connection::SendDeadline deadline(socket_of(p.stream), p.config.send_timeout);
   for (;;) {
+    while (p.handing_over) co_await p.handed_over.wait();
     if (p.stop->raised()) co_return CloseReason::bridge_stopping;
+    if (p.read_end && p.read_end->at_once) co_return p.read_end->reason;
     std::optional<SharedText> text;
     if (auto tick = p.latest.try_take()) {
       text = std::move(*tick);
@@ -184,8 +189,11 @@ asio::awaitable<void> read_loop(OpenPage& p) {
       p.end_reading({CloseReason::too_many_messages});
     } else if (p.stream.got_text()) {
       PageEvent event{PageEvent::Text{p.page, boost::beast::buffers_to_string(buffer.data())}};
+      p.handing_over = true;
       const bool handed_over = co_await connection::send_event(p.events, std::move(event), *p.stop);
-      if (!handed_over) p.end_reading({CloseReason::bridge_stopping});
+      p.handing_over = false;
+      p.handed_over.notify();
+      if (!handed_over) p.end_reading({CloseReason::bridge_stopping, {}, true});
     }
     buffer.consume(buffer.size());  // binary messages are not for the bridge
     if (buffer.capacity() > 65536) buffer.shrink_to_fit();
@@ -281,7 +289,7 @@ asio::awaitable<void> serve_page(tcp::socket socket, kit::Slots::Permit handshak
 
   const auto messages = static_cast<double>(config.messages_per_second);
   open_page.emplace(stream, page, stop, std::move(wake), std::move(queue), std::move(latest), events, config,
-                    base::TokenBucket(messages, messages, config.now()), kit::Wake(executor));
+                    base::TokenBucket(messages, messages, config.now()), kit::Wake(executor), kit::Wake(executor));
   const CloseReason reason = co_await serve_open_page(*open_page);
   base::info(page_line(page, " closed: ") + std::string(close_reason_text(reason)));
   // Also when the connection failed or the page went: the Close goes out if the socket still takes it.

@@ -799,6 +799,38 @@ TEST_F(PageServerTest, APageEndingWhileTheEventQueueIsFullIsStillReportedClosed)
   bridge.finish();
 }
 
+// A page's text that waits for room in the event queue holds the page: nothing is sent to it
+// meanwhile, and what was queued for it goes out once the text is handed over.
+TEST_F(PageServerTest, NothingIsSentToAPageWhileItsTextWaitsToBeHandedOver) {
+  TestBridge bridge(rt.executor(), test_config(), 1);
+  rt.run([&]() -> asio::awaitable<void> {
+    auto client = co_await RawClient::connect(bridge.port());
+    CO_ASSERT_TRUE(co_await client.open());
+    auto page = co_await bridge.next_connected();
+    CO_ASSERT_TRUE(page);
+    CO_ASSERT_TRUE(co_await client.send_frame(op_text, "first"));
+    CO_ASSERT_TRUE(co_await eventually([&] { return bridge.receiver().size() == 1; }));  // full
+    CO_ASSERT_TRUE(co_await client.send_frame(op_text, "second"));
+    co_await sleep(50ms);  // the page task has read it and waits for room
+    EXPECT_TRUE(page->queue.try_send(shared_text("queued meanwhile")));
+    auto early = co_await within(300ms, client.read_frame());
+    EXPECT_FALSE(early.has_value()) << "sent while the page's text waited";
+    CO_EXPECT_EQ(co_await bridge.next_text(), std::optional<std::string>("first"));
+    CO_EXPECT_EQ(co_await bridge.next_text(), std::optional<std::string>("second"));
+    std::optional<Frame> frame;
+    if (early) {
+      frame = std::move(*early);
+    } else {
+      auto read = client.read_frame();
+      frame = co_await std::move(read);
+    }
+    CO_ASSERT_TRUE(frame);
+    CO_EXPECT_EQ(frame->payload, "queued meanwhile");
+    co_await bridge.stop();
+  });
+  bridge.finish();
+}
+
 TEST_F(PageServerTest, AStopWithNoPageOpenClosesTheListenerAtOnce) {
   TestBridge bridge(rt.executor(), test_config());
   rt.run([&]() -> asio::awaitable<void> {

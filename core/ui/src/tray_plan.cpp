@@ -71,4 +71,8 @@ IconCallback decode_icon_callback(std::uintptr_t wparam, std::intptr_t lparam) {
   return {};
 }
 
+bool is_registered_message(std::uint32_t registered, std::uint32_t message) {
+  return registered != 0 && message == registered;
+}
+
 }  // namespace tray::plan

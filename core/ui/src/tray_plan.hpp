@@ -83,4 +83,8 @@ struct IconCallback {
 };
 IconCallback decode_icon_callback(std::uintptr_t wparam, std::intptr_t lparam);
 
+// Whether `message` is the registered message `registered`. A registration that failed gave 0,
+// which names no message: it must not match WM_NULL (0) instead.
+bool is_registered_message(std::uint32_t registered, std::uint32_t message);
+
 }  // namespace tray::plan

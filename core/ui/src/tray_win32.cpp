@@ -276,11 +276,11 @@ LRESULT handle(TrayWindowState& state, HWND window, UINT message, WPARAM wparam,
       hooks.on_event(tray, DialogBehind{});
       return 0;
     default:
-      if (message == state.show_yourself_msg) {
+      if (plan::is_registered_message(state.show_yourself_msg, message)) {
         hooks.on_event(tray, AnotherInstanceStarted{});
         return 0;
       }
-      if (message == state.taskbar_created_msg) {
+      if (plan::is_registered_message(state.taskbar_created_msg, message)) {
         tray.on_taskbar_created();
         return 0;
       }
@@ -297,7 +297,48 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
   return result;
 }
 
-UINT register_message(const std::string& name) { return RegisterWindowMessageW(win32::wz(wide::to_wide(name))); }
+// 0 when the system refused, which the window procedure then never matches.
+UINT register_message(const std::string& name) {
+  const UINT id = RegisterWindowMessageW(win32::wz(wide::to_wide(name)));
+  if (id == 0) base::warn("cannot register the window message " + name + ": " + last_error().text);
+  return id;
+}
+
+// Ties the window to its state for as long as it lives, and on every way out (the loop's end, or
+// a fault) undoes it before the state goes: no wake-up or message finds the state any more, the
+// icon leaves the shell, a WM_QUIT left by quitting is taken off the queue, and the window is
+// destroyed, its WM_DESTROY going to DefWindowProcW.
+class Binding {
+ public:
+  Binding(win32::WindowHandle& window, TrayWindowState& state, WindowCell& cell)
+      : window_(window), state_(state), cell_(cell) {
+    // Bound before the cell is set, so that every wake-up finds its state.
+    SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state_));
+    cell_.set(reinterpret_cast<std::uintptr_t>(window_.get()));
+    ui_thread::state() = {reinterpret_cast<std::uintptr_t>(window_.get()), false};
+  }
+  Binding(const Binding&) = delete;
+  Binding& operator=(const Binding&) = delete;
+
+  ~Binding() {
+    cell_.set(0);
+    ui_thread::state().current_window = 0;
+    SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
+    state_.tray.remove_from_shell();
+    // The WM_QUIT that quitting posted is still queued when the loop ended on `closing`; left there,
+    // it would end the next modal dialog of this thread at once (such as the one that tells the
+    // user why the program stopped).
+    MSG message;
+    while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+    window_.reset();
+  }
+
+ private:
+  win32::WindowHandle& window_;
+  TrayWindowState& state_;
+  WindowCell& cell_;
+};
 
 }  // namespace
 
@@ -314,26 +355,21 @@ std::expected<void, UiError> run_window(std::string_view class_name, WindowCell&
   window_class.lpfnWndProc = &window_procedure;
   window_class.hInstance = module;
   window_class.lpszClassName = win32::wz(name);
-  if (RegisterClassExW(&window_class) == 0)
-    return std::unexpected(UiError{UiError::Kind::RegisterWindow, last_error()});
+  // Owned from here: every way out, a fault included, destroys the window and then unregisters
+  // the class.
+  const win32::WindowClass registered(RegisterClassExW(&window_class));
+  if (!registered) return std::unexpected(UiError{UiError::Kind::RegisterWindow, last_error()});
 
   // Hidden and never shown, but a top-level window (not message-only): it must hear the broadcast
   // "TaskbarCreated".
-  HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, win32::wz(name), win32::wz(name), 0, 0, 0, 0, 0, nullptr, nullptr,
-                                module, nullptr);
-  if (window == nullptr) {
-    base::OsError error = last_error();
-    UnregisterClassW(win32::wz(name), module);
-    return std::unexpected(UiError{UiError::Kind::CreateWindow, std::move(error)});
-  }
+  win32::WindowHandle window(CreateWindowExW(WS_EX_TOOLWINDOW, win32::wz(name), win32::wz(name), 0, 0, 0, 0, 0,
+                                             nullptr, nullptr, module, nullptr));
+  if (!window) return std::unexpected(UiError{UiError::Kind::CreateWindow, last_error()});
 
+  TrayWindowState state{Tray(window.get()), hooks, register_message(std::string(class_name) + ".ShowYourself"),
+                        register_message("TaskbarCreated")};
   {
-    TrayWindowState state{Tray(window), hooks, register_message(std::string(class_name) + ".ShowYourself"),
-                          register_message("TaskbarCreated")};
-    // Bound before the cell is set, so that every wake-up finds its state.
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
-    cell.set(reinterpret_cast<std::uintptr_t>(window));
-    ui_thread::state() = {reinterpret_cast<std::uintptr_t>(window), false};
+    const Binding binding(window, state, cell);
 
     ui_thread::guarded([&] {
       hooks.on_event(state.tray, Started{});
@@ -348,19 +384,7 @@ std::expected<void, UiError> run_window(std::string_view class_name, WindowCell&
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
-
-    cell.set(0);
-    ui_thread::state().current_window = 0;
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    state.tray.remove_from_shell();
-    // The WM_QUIT that quitting posted is still queued when the loop ended on `closing`; left there,
-    // it would end the next modal dialog of this thread at once (such as the one that tells the
-    // user why the program stopped).
-    while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
-    DestroyWindow(window);
   }
-  UnregisterClassW(win32::wz(name), module);
   if (ui_thread::callback_panicked()) return std::unexpected(UiError{UiError::Kind::CallbackPanicked, {}});
   return {};
 }
@@ -379,6 +403,8 @@ bool ask_other_instance_to_show(std::string_view class_name, std::uint32_t show_
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     if (process == 0 || process == own) continue;
+    // A message that could not be registered would reach it as WM_NULL, which asks nothing.
+    if (show_yourself_msg == 0) return false;
     // Lets the other instance bring its dialog to the front.
     AllowSetForegroundWindow(process);
     return PostMessageW(window, show_yourself_msg, 0, 0) != FALSE;

@@ -113,4 +113,21 @@ TEST(DecodeIconCallback, Version4Events) {
   for (const Case& c : cases) EXPECT_EQ(decode_icon_callback(anchor, c.lparam), c.expected) << c.lparam;
 }
 
+TEST(RegisteredMessage, ARegistrationThatFailedMatchesNothingNotEvenWmNull) {
+  struct Case {
+    std::uint32_t registered;
+    std::uint32_t message;
+    bool matches;
+  };
+  const Case cases[] = {
+      {0xC123, 0xC123, true},
+      {0xC123, 0xC124, false},
+      {0xC123, 0x0000, false},
+      {0x0000, 0x0000, false},  // WM_NULL, which the system and menus post
+      {0x0000, 0xC123, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(is_registered_message(c.registered, c.message), c.matches) << c.registered << " " << c.message;
+}
+
 }  // namespace

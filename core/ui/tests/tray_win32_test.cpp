@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
+#include <cstdlib>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +26,22 @@
 #include "core/ui/src/ui_thread.hpp"
 #include "core/ui/src/wide.hpp"
 #include "core/ui/tests/ui_testing.hpp"
+
+// Allocation failure on demand: armed with a thread's id, the next allocation on that thread throws
+// std::bad_alloc, as an exhausted heap would.
+namespace {
+std::atomic<DWORD> g_fail_next_allocation_on{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (DWORD armed = g_fail_next_allocation_on.load(); armed != 0 && armed == GetCurrentThreadId() &&
+                                                       g_fail_next_allocation_on.compare_exchange_strong(armed, 0))
+    throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -284,6 +302,39 @@ TEST(TrayRun, AWorkerThatCannotBeStoppedIsLeftRunning) {
   EXPECT_EQ(end.wait_for(0s), std::future_status::timeout) << "run returned without waiting for it";
   release.set_value();
   EXPECT_EQ(end.wait_for(kPatience), std::future_status::ready);
+}
+
+// The allocation that fails is the first one after the window exists: the window's own state.
+TEST(TrayRun, AFaultAfterTheWindowExistsDestroysItAndUnregistersItsClass) {
+  const std::string class_name = unique_class();
+  const std::u16string wide_name = wide::to_wide(class_name);
+  static const std::u16string* armed_for = nullptr;
+  armed_for = &wide_name;
+  struct Hook {
+    static LRESULT CALLBACK on_cbt(int code, WPARAM wparam, LPARAM lparam) {
+      if (code == HCBT_CREATEWND && armed_for != nullptr) {
+        wchar_t name[256];
+        const int length = GetClassNameW(reinterpret_cast<HWND>(wparam), name, 256);
+        if (win32::units(name, static_cast<std::size_t>(std::max(length, 0))) == *armed_for) {
+          armed_for = nullptr;
+          g_fail_next_allocation_on = GetCurrentThreadId();
+        }
+      }
+      return CallNextHookEx(nullptr, code, wparam, lparam);
+    }
+  };
+  win32::HookHandle hook(SetWindowsHookExW(WH_CBT, &Hook::on_cbt, nullptr, GetCurrentThreadId()));
+  ASSERT_TRUE(hook.valid());
+  auto ignore = [](TrayUi&, TrayEvent<std::string>) {};
+  EXPECT_THROW((void)tray::run<std::string>(class_name, [](Events) {}, ignore), std::bad_alloc);
+  hook.reset();
+  EXPECT_EQ(g_fail_next_allocation_on.load(), 0u) << "the armed allocation came";
+  EXPECT_EQ(window_of(class_name), nullptr) << "the window is destroyed";
+  // The class went with it: the same class name runs again.
+  TrayRun again;
+  again.class_name = class_name;
+  auto result = again.run([&](Events events) { ASSERT_TRUE(again.journal.wait_for("Started")); });
+  EXPECT_TRUE(result.has_value()) << result.error().text();
 }
 
 TEST(TrayRun, AFaultInTheHandlerClosesTheProgramCleanly) {

@@ -67,7 +67,7 @@ constexpr std::chrono::seconds kFastWindow{15};
 }  // namespace
 
 MonitorShare start_monitor(monitor::MonitorStatus::Values first, machine::Machine monitor_machine,
-                           std::function<void(RelayWakeCell&)> notify) {
+                           std::function<void(RelayWakeCell&)> notify, monitor::FaultCallback on_fault) {
   auto status = std::make_shared<monitor::MonitorStatus>(std::move(first.summary), first.dcs_running);
   auto activity = std::make_shared<monitor::InstallActivity>();
   monitor::CommandChannel channel = monitor::command_channel();
@@ -79,6 +79,7 @@ MonitorShare start_monitor(monitor::MonitorStatus::Values first, machine::Machin
       .activity = activity,
       .scan = [](const machine::Machine& m) { return summary_of(install::scan(m)); },
       .on_change = [wake, notify = std::move(notify)] { notify(*wake); },
+      .on_fault = std::move(on_fault),
       .timings = {kNormalPeriod, kFastPeriod, kFastWindow},
       .first_check = monitor::add_duration(base::Clock::now(), kNormalPeriod),
   });

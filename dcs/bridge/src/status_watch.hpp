@@ -79,9 +79,9 @@ struct MonitorShare {
 
 // Creates the shared state from `first` and starts the monitor thread on `monitor_machine`: it
 // checks every 15 s (the first time 15 s from now), every second for 15 s after the collector fell
-// quiet, and calls `notify` with the wake cell on its own thread at every change. It runs until the
-// returned share ends.
+// quiet, and calls `notify` with the wake cell on its own thread at every change, and `on_fault`
+// if a fault ends it. It runs until the returned share ends.
 MonitorShare start_monitor(monitor::MonitorStatus::Values first, machine::Machine monitor_machine,
-                           std::function<void(RelayWakeCell&)> notify);
+                           std::function<void(RelayWakeCell&)> notify, monitor::FaultCallback on_fault = {});
 
 }  // namespace run

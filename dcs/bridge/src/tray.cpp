@@ -7,6 +7,7 @@
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/this_coro.hpp>
 
+#include "core/base/src/clip.hpp"
 #include "core/base/src/log.hpp"
 #include "core/base/src/time.hpp"
 #include "dcs/bridge/src/run.hpp"
@@ -117,9 +118,21 @@ bool WorkerLink::stop() {
 }
 
 void worker_main(bridge::BridgeConfig config, machine::Machine machine, BridgeEvents events, StartServices start) {
-  const std::expected<void, std::string> ran =
-      run::run_on_runtime(run_bridge(std::move(config), std::move(machine), events, std::move(start)));
-  if (!ran) events.send(DidNotStart{"cannot start the async runtime: " + ran.error(), false});
+  // The thread's top: a fault that escapes the bridge is told like any other stop on an error,
+  // rather than ending the process with nothing said and the icon left behind.
+  std::string fault;
+  try {
+    const std::expected<void, std::string> ran =
+        run::run_on_runtime(run_bridge(std::move(config), std::move(machine), events, std::move(start)));
+    if (!ran) events.send(DidNotStart{"cannot start the async runtime: " + ran.error(), false});
+    return;
+  } catch (const std::exception& e) {
+    fault = e.what();
+  } catch (...) {
+  }
+  if (fault.empty()) fault = "no message";
+  base::log(base::Level::error, "an internal error in the bridge worker: " + base::clip(fault));
+  events.send(StoppedOnError{"an internal error in its bridge: " + base::clip(fault)});
 }
 
 asio::awaitable<void> run_bridge(bridge::BridgeConfig config, machine::Machine machine, BridgeEvents events,
@@ -128,9 +141,11 @@ asio::awaitable<void> run_bridge(bridge::BridgeConfig config, machine::Machine m
 
   // The first look is the worker's; the monitor takes the machine over after it.
   const monitor::MonitorStatus::Values first = run::first_look(machine);
-  run::MonitorShare share = run::start_monitor(first, std::move(machine), [events](run::RelayWakeCell& cell) {
-    monitor::notify_tray(cell, events);
-  });
+  run::MonitorShare share = run::start_monitor(
+      first, std::move(machine), [events](run::RelayWakeCell& cell) { monitor::notify_tray(cell, events); },
+      [events](std::string_view fault) {
+        events.send(StoppedOnError{"an internal error in its simulator monitor: " + base::clip(fault)});
+      });
   run::ClearOnExit clear_wake{share.wake};
 
   auto source = std::make_shared<TrayStatusSource>(share.commands, share.status, events);

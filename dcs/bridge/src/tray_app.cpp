@@ -191,6 +191,16 @@ void TrayApp::stop_bridge() {
   if (link && !link->stop()) bridge_left_running_ = true;
 }
 
+std::string rundll32_path(std::string_view system_folder) {
+  std::string path(system_folder);
+  if (!path.empty() && path.back() != '\\') path.push_back('\\');
+  return path + "rundll32.exe";
+}
+
+std::string open_url_command(std::string_view system_folder, std::string_view address) {
+  return "\"" + rundll32_path(system_folder) + "\" url.dll,FileProtocolHandler " + std::string(address);
+}
+
 PathlessAutostart::PathlessAutostart() : PathlessAutostart(std::make_unique<bridge::Autostart>(fallback_entry())) {}
 
 PathlessAutostart::PathlessAutostart(std::unique_ptr<bridge::AutostartSetting> entry) : entry_(std::move(entry)) {}

@@ -26,6 +26,13 @@ int run(std::shared_ptr<const machine::Machine> machine, bool announce);
 // Opens a web address in the user's browser; a failure is only logged.
 void open_url(std::string_view address);
 
+// The command line that hands `address` to the browser through the system's own rundll32, named by
+// its full path in `system_folder` (the folder GetSystemDirectoryW gives): a bare "rundll32.exe"
+// would be looked for first in this program's folder, where anything may lie beside a download.
+std::string open_url_command(std::string_view system_folder, std::string_view address);
+// The program that command starts.
+std::string rundll32_path(std::string_view system_folder);
+
 // Opens a web address.
 using OpenUrl = std::function<void(std::string_view address)>;
 // Runs the repair flow (add-ons mode or not) for the tray's current install status, over the tray's

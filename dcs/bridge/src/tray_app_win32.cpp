@@ -13,16 +13,22 @@
 namespace tray_app {
 
 void open_url(std::string_view address) {
+  const auto failed = [&](DWORD code) {
+    base::warn("cannot open " + std::string(address) + ": " + base::os_error(code).text);
+  };
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return failed(length == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW);
+  const std::string system_folder = wide::from_wide(reinterpret_cast<const char16_t*>(folder));
   // rundll32 hands the address to the user's browser; the program does not wait for it.
-  std::u16string command = wide::to_wide("rundll32.exe url.dll,FileProtocolHandler " + std::string(address));
+  const std::u16string program = wide::to_wide(rundll32_path(system_folder));
+  std::u16string command = wide::to_wide(open_url_command(system_folder, address));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};
-  if (!CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(command.data()), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &started)) {
-    base::warn("cannot open " + std::string(address) + ": " + base::os_error(GetLastError()).text);
-    return;
-  }
+  if (!CreateProcessW(win32::wz(program), reinterpret_cast<wchar_t*>(command.data()), nullptr, nullptr, FALSE, 0,
+                      nullptr, nullptr, &startup, &started))
+    return failed(GetLastError());
   win32::Handle process(started.hProcess);
   win32::Handle thread(started.hThread);
 }

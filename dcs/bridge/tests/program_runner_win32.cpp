@@ -172,19 +172,27 @@ namespace {
 // end, or once `drain` is set and the pipe is empty.
 void read_pipe(RunningBridge::Process& p, const Handle& pipe, std::string& into, bool* ended) {
   char buffer[4096];
+  const auto take = [&](DWORD read) {
+    std::lock_guard lock(p.mutex);
+    into.append(buffer, read);
+    p.changed.notify_all();
+  };
+  DWORD read = 0;
   for (;;) {
     DWORD available = 0;
-    if (!PeekNamedPipe(pipe.get(), nullptr, 0, nullptr, &available, nullptr)) break;
+    if (!PeekNamedPipe(pipe.get(), nullptr, 0, nullptr, &available, nullptr)) {
+      // Every writing end is closed (Wine says so also while bytes remain): reading no longer
+      // blocks, and takes what is left.
+      while (ReadFile(pipe.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) take(read);
+      break;
+    }
     if (available == 0) {
       if (p.drain.load()) break;
       Sleep(5);
       continue;
     }
-    DWORD read = 0;
     if (!ReadFile(pipe.get(), buffer, std::min<DWORD>(available, sizeof buffer), &read, nullptr) || read == 0) break;
-    std::lock_guard lock(p.mutex);
-    into.append(buffer, read);
-    p.changed.notify_all();
+    take(read);
   }
   std::lock_guard lock(p.mutex);
   if (ended != nullptr) *ended = true;

@@ -493,6 +493,24 @@ TEST(TrayStartWithWindows, WithoutItsOwnPathTheMenuTurnsTheBareEntryOffButNeverO
   }
 }
 
+TEST(TrayOpenUrl, TheSystemsOwnRundll32ByItsFullPathGetsTheAddress) {
+  struct Case {
+    std::string system_folder;
+    std::string command;
+  };
+  const std::string handler = " url.dll,FileProtocolHandler https://tolvaro.app/fly";
+  const Case cases[] = {
+      {"C:\\Windows\\system32", "\"C:\\Windows\\system32\\rundll32.exe\"" + handler},
+      {"C:\\Windows\\system32\\", "\"C:\\Windows\\system32\\rundll32.exe\"" + handler},
+      {"D:\\My Windows\\System32", "\"D:\\My Windows\\System32\\rundll32.exe\"" + handler},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.system_folder);
+    EXPECT_EQ(tray_app::open_url_command(c.system_folder, bridge::kWebAppAddress), c.command);
+  }
+  EXPECT_EQ(tray_app::rundll32_path("C:\\Windows\\system32"), "C:\\Windows\\system32\\rundll32.exe");
+}
+
 TEST(TrayEnd, APortTakenByAnotherProgramEndsQuietly) {
   LogCapture log;
   Bed bed;

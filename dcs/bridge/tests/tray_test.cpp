@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <stdexcept>
@@ -274,6 +275,28 @@ asio::awaitable<Started> start_ended(bridge::BridgeConfig config, std::shared_pt
   co_return std::move(started);  // spent: its task has ended
 }
 
+// Services that cannot be started for a fault of the program's own.
+asio::awaitable<Started> start_throwing(bridge::BridgeConfig, std::shared_ptr<shuttle::StatusSource>,
+                                        std::shared_ptr<shuttle::RepairOpener>) {
+  throw std::runtime_error("out of luck");
+  co_return std::unexpected(net::BindError{});
+}
+
+// A process list that works for the worker's first look and then fails, as the monitor's first
+// look at the processes finds.
+class ProcessListThatBreaks final : public machine::ProcessList {
+ public:
+  explicit ProcessListThatBreaks(std::unique_ptr<machine::ProcessList> inner) : inner_(std::move(inner)) {}
+  bool is_running(std::string_view exe_name) const override {
+    if (calls_++ > 0) throw std::runtime_error("the process list broke");
+    return inner_->is_running(exe_name);
+  }
+
+ private:
+  std::unique_ptr<machine::ProcessList> inner_;
+  mutable std::atomic<int> calls_ = 0;
+};
+
 // Whole worker runs on an in-memory PC with one DCS user folder where nothing is installed.
 class TrayWorker : public ::testing::Test {
  protected:
@@ -422,6 +445,42 @@ TEST_F(TrayWorker, TheMonitorHasEndedWhenTheWorkerReturns) {
     EXPECT_TRUE(monitor_end.ended());
     link.reset();
   }
+}
+
+TEST_F(TrayWorker, AFaultThatEscapesTheBridgeIsAStopOnError) {
+  start(start_throwing);
+  EXPECT_EQ(posted_until_the_end(),
+            std::vector<std::string>{"StoppedOnError(an internal error in its bridge: out of luck)"});
+  EXPECT_TRUE(has_line(log, "error: an internal error in the bridge worker: out of luck"));
+  EXPECT_TRUE(monitor_end.ended());
+}
+
+TEST_F(TrayWorker, AFaultThatEndsTheMonitorIsAStopOnError) {
+  machine::Machine machine = fake.machine();
+  machine.processes = std::make_unique<ProcessListThatBreaks>(std::move(machine.processes));
+  worker = std::thread([this, machine = std::make_shared<machine::Machine>(std::move(machine))]() mutable {
+    tray::worker_main(config(), std::move(*machine), ui.events, run::start_services);
+  });
+  ASSERT_TRUE(running());
+  // Heard, the collector makes the monitor look at the processes.
+  rt.run([&]() -> asio::awaitable<void> {
+    CO_EXPECT_TRUE(co_await collector.receive());
+    collector.send(R"({"name":"F-16C_50"})");
+  });
+  std::vector<std::string> seen;
+  for (int i = 0; i < 2; ++i) {
+    std::optional<BridgeEvent> event = ui.next();
+    ASSERT_TRUE(event);
+    seen.push_back(name(*event));
+  }
+  std::ranges::sort(seen);  // the monitor and the relay core post from their own threads
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "CollectorQuiet(false)",
+                      "StoppedOnError(an internal error in its simulator monitor: the process list broke)"}));
+  EXPECT_TRUE(has_line(log, "error: an internal error in the simulator monitor: the process list broke"));
+  // As the UI thread does on StoppedOnError: the link is dropped, which stops the worker.
+  link.reset();
+  EXPECT_EQ(posted_until_the_end(), std::vector<std::string>{});
 }
 
 TEST_F(TrayWorker, APortInUseIsDidNotStartWithThePortTaken) {

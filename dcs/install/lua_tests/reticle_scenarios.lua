@@ -202,6 +202,44 @@ S[#S + 1] = { "only left clicks whose press and release are both inside the ring
   check.eq(m.ring.reticle.opacity, 0.6, "opacity after a press")
 end }
 
+S[#S + 1] = { "a release counts only in the frame in which its press fell inside the ring", function(ctx)
+  local m = started(ctx)
+  m.frame()
+  local hit = m.ring.hitButton
+  m.answer = false  -- a second click takes an armed ring back to idle
+  -- The ring's square on the 1920 by 1080 screen starts at (912, 492).
+  local W, SX = { 48, 48 }, { 912 + 48, 492 + 48 }
+  local cases = {
+    { W, { 0, 0 }, true, "widget press, release at the top left corner" },
+    { W, { 95, 95 }, true, "widget press, release at the bottom right corner" },
+    { W, { -1, 48 }, false, "widget press, release just left" },
+    { W, { 96, 48 }, false, "widget press, release just right" },
+    { W, { 48, -1 }, false, "widget press, release just above" },
+    { W, { 48, 96 }, false, "widget press, release just below" },
+    { W, { 912 + 10, 492 + 10 }, false, "widget press, release on the ring in screen points" },
+    { SX, { 912, 492 }, true, "screen press, release at the top left corner" },
+    { SX, { 1007, 587 }, true, "screen press, release at the bottom right corner" },
+    { SX, { 911, 540 }, false, "screen press, release just left" },
+    { SX, { 1008, 540 }, false, "screen press, release just right" },
+    { SX, { 960, 491 }, false, "screen press, release just above" },
+    { SX, { 960, 588 }, false, "screen press, release just below" },
+    { SX, { 10, 10 }, false, "screen press, release 900 px away that reads as a widget point on the ring" },
+  }
+  for _, c in ipairs(cases) do
+    local press, release, counts, name = c[1], c[2], c[3], c[4]
+    D.down(hit, press[1], press[2])
+    D.up(hit, release[1], release[2])
+    m.frame()
+    local armed = m.prompt_text() == ARMED_TEXT
+    check.eq(armed, counts, name)
+    if armed then
+      D.click(hit)
+      m.frame()
+      check.eq(m.prompt_text() == ARMED_TEXT, false, "back to idle after " .. name)
+    end
+  end
+end }
+
 S[#S + 1] = { "an armed click drops when the map pans farther than max(5 m, 1 % of the height) or after 5 s", function(ctx)
   local m = started(ctx, { camera = E.map_camera(0, 0, 100) })
   m.frame()

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/base/src/clip.hpp"
 #include "core/base/src/log.hpp"
 
 namespace monitor {
@@ -388,6 +389,31 @@ void run(MonitorArgs args) {
   Monitor(std::move(args)).run();
 }
 
+namespace {
+
+// The thread's top: a fault that escapes the monitor is logged and told, and ends only the monitor.
+void run_guarded(MonitorArgs args) noexcept {
+  FaultCallback on_fault;
+  std::string message;
+  try {
+    on_fault = args.on_fault;
+    run(std::move(args));
+    return;
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+  }
+  try {
+    if (message.empty()) message = "no message";
+    base::log(base::Level::error, "an internal error in the simulator monitor: " + base::clip(message));
+    if (on_fault) on_fault(message);
+  } catch (...) {
+    // Nothing more can be told; the monitor has ended all the same.
+  }
+}
+
+}  // namespace
+
 Thread& Thread::operator=(Thread&& other) noexcept {
   if (this != &other) {
     stop();
@@ -412,8 +438,8 @@ void Thread::stop() noexcept {
 Thread spawn(MonitorArgs args) {
   std::shared_ptr<detail::CommandQueue> queue = args.commands.queue_;
   try {
-    return Thread(std::thread([args = std::move(args)]() mutable { run(std::move(args)); }),
-                         std::move(queue));
+    return Thread(std::thread([args = std::move(args)]() mutable { run_guarded(std::move(args)); }),
+                  std::move(queue));
   } catch (const std::system_error& e) {
     base::log(base::Level::error,
               std::string("cannot start the simulator monitor thread: ") + e.what());

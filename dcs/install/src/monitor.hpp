@@ -238,6 +238,10 @@ using ScanFunction = std::function<StatusSummary(const machine::Machine&)>;
 // Called on the monitor thread after a pass that changed the install status, the collector
 // version or whether DCS is running.
 using ChangeCallback = std::function<void()>;
+// Called on the monitor thread when a fault (an exception from a scan, a callback or the monitor
+// itself) has ended it, with the fault's message; the line "an internal error in the simulator
+// monitor: {}" is logged first.
+using FaultCallback = std::function<void(std::string_view message)>;
 
 struct MonitorArgs {
   machine::Machine machine;  // the monitor's own
@@ -246,6 +250,7 @@ struct MonitorArgs {
   std::shared_ptr<InstallActivity> activity;
   ScanFunction scan;
   ChangeCallback on_change;
+  FaultCallback on_fault;  // may be empty
   MonitorTimings timings;
   base::Instant first_check;  // normally now + the normal period
   std::shared_ptr<const Clock> clock = steady_clock();
@@ -280,7 +285,8 @@ class Thread {
 };
 
 // Starts `run` on a new thread. It ends by itself once every command sender is gone, and at the
-// latest when the returned owner ends. A thread that cannot be started is fatal.
+// latest when the returned owner ends; a fault ends it too (see FaultCallback), and never the
+// process. A thread that cannot be started is fatal.
 Thread spawn(MonitorArgs args);
 
 }  // namespace monitor

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <future>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,8 @@ class MonitorThread : public ::testing::Test {
     log_.clear();
     auto signal = std::make_shared<DropSignal>();
     dropped_ = signal->dropped.get_future();
+    fault_ = std::make_shared<std::promise<std::string>>();
+    faulted_ = fault_->get_future();
     CommandChannel channel = command_channel();
     sender_ = std::move(channel.sender);
     MonitorArgs args{
@@ -151,6 +154,7 @@ class MonitorThread : public ::testing::Test {
         .activity = activity_,
         .scan = [this](const machine::Machine&) { return scan(); },
         .on_change = [this, signal] { ++changes_; },
+        .on_fault = [fault = fault_](std::string_view message) { fault->set_value(std::string(message)); },
         .timings = timings,
         .first_check = kStart + timings.normal_period,
         .clock = clock_,
@@ -243,6 +247,8 @@ class MonitorThread : public ::testing::Test {
   std::shared_ptr<InstallActivity> activity_ = std::make_shared<InstallActivity>();
   std::optional<CommandSender> sender_;
   base::testing::LogCapture log_;
+  std::shared_ptr<std::promise<std::string>> fault_;
+  std::future<std::string> faulted_;  // the fault that ended the monitor
 
  private:
   StatusSummary scan() {
@@ -579,6 +585,16 @@ TEST_F(MonitorThread, ItsOwnerEndsItAlsoWhileSendersRemain) {
   EXPECT_FALSE(kept.send(CheckNow{std::move(reply.sender)}));
   EXPECT_EQ(error_of(reply.receiver.wait_until(base::Clock::now() + kPatience)), WaitError::closed);
   EXPECT_EQ(scans(), 0);
+}
+
+TEST_F(MonitorThread, AFaultEndsOnlyTheMonitorWhichLogsAndTellsIt) {
+  start();
+  during_scan([] { throw std::runtime_error("the disk went away"); });
+  ASSERT_TRUE(sender_->send(CheckNow{}));
+  ASSERT_EQ(faulted_.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(faulted_.get(), "the disk went away");
+  EXPECT_TRUE(log_.contains("an internal error in the simulator monitor: the disk went away"));
+  EXPECT_FALSE(sender_->send(CheckNow{})) << "an ended monitor takes no more commands";
 }
 
 TEST_F(MonitorThread, ARequesterWhoLeftIsIgnored) {

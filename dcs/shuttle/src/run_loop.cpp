@@ -16,6 +16,7 @@
 #include <boost/asio/execution_context.hpp>
 #include <boost/asio/query.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
@@ -286,7 +287,8 @@ void RunLoop::remove_page(protocol::PageId page) {
 void RunLoop::finish() { shuttle::finish(*state_); }
 
 // Each input has a loop of its own; the first to end, the command loop at a stop or any loop on a
-// fault, ends them all. No input has priority: their completions are served in the order they come.
+// fault, ends them all. No input has priority: their completions are served in the order they come,
+// and a loop whose channel holds more values lets the others have their turn after each one.
 asio::awaitable<void> RunLoop::serve() {
   const auto executor = co_await asio::this_coro::executor;
   // A named value, not a temporary: g++ 12 can destroy the temporaries of a co_await expression twice.
@@ -299,6 +301,16 @@ asio::awaitable<void> RunLoop::serve() {
   if (ends[order[0]]) std::rethrow_exception(ends[order[0]]);
 }
 
+namespace {
+
+// A channel that holds a value gives it without a wait: after each one, a loop goes to the back of
+// the runtime's queue, so that the inputs that came meanwhile are served in between.
+asio::awaitable<void> yield_turn() {
+  co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
+}
+
+}  // namespace
+
 asio::awaitable<void> RunLoop::command_loop() {
   State& s = *state_;
   for (;;) {
@@ -308,6 +320,7 @@ asio::awaitable<void> RunLoop::command_loop() {
     const base::Instant now = base::Clock::now();
     status_changed(now);
     after_input(now);
+    co_await yield_turn();
   }
 }
 
@@ -319,6 +332,7 @@ asio::awaitable<void> RunLoop::page_event_loop() {
     const base::Instant now = base::Clock::now();
     page_event(std::move(*event), now);
     after_input(now);
+    co_await yield_turn();
   }
   // No page server any more: the link serves the rest without it.
   co_await kit::until_cancelled();

@@ -8,6 +8,8 @@
 #include <boost/asio/error.hpp>
 
 #include "core/base/tests/log_capture.hpp"
+#include "core/net/src/kit/tasks.hpp"
+#include "core/net/tests/runtime.hpp"
 #include "dcs/shuttle/src/run_loop.hpp"
 #include "dcs/shuttle/tests/fakes.hpp"
 
@@ -324,6 +326,31 @@ TEST_F(RunLoopTest, TheStopPathReleasesDropsCountsAndThenQueuesNothing) {
     EXPECT_TRUE(page.queue_closed());
     EXPECT_EQ(page.latest->try_take().error(), net::kit::ReceiveError::closed);
   }
+}
+
+// Inputs take turns: a stop that comes while many page events wait is not served after all of them.
+TEST_F(RunLoopTest, AStopIsNotHeldBackByQueuedPageEvents) {
+  RunLoop loop = make_loop();
+  TestPage page = connect(loop, 1, t0);
+  log.clear();
+  // Each with a key of its own: a subscribe that changes nothing is not logged.
+  const auto subscribe = [](int i) {
+    return R"({"type":"subscribe","sim":"dcs","keys":["loget:LoGetModelTime)" + std::to_string(i) + R"("]})";
+  };
+  constexpr int kQueued = 100;
+  rt.run([&]() -> asio::awaitable<void> {
+    net::kit::Task running = net::kit::Task::spawn(co_await asio::this_coro::executor, run_loop::run(std::move(loop)));
+    co_await net::testing::sleep(20ms);  // every loop waits
+    // All in one turn: the page events first, then the stop.
+    for (int i = 0; i < kQueued; ++i) CO_ASSERT_TRUE(events->try_send(page_text(1, subscribe(i))));
+    CO_ASSERT_TRUE(commands->try_send(true));
+    co_await running.join();
+  });
+  const auto messages = log.messages();
+  const auto stopping = std::find(messages.begin(), messages.end(), "stopping");
+  ASSERT_NE(stopping, messages.end());
+  const auto served = std::count(messages.begin(), stopping, "page 1 subscribed to 1 keys");
+  EXPECT_LT(served, kQueued / 2) << "page events served before the stop";
 }
 
 }  // namespace

@@ -144,7 +144,7 @@ local function new_state(config)
     on_map = false,
     camera_is_map = false,
     hovered = false,
-    pressed_inside = false,
+    pressed_frame = nil,     -- "widget" or "screen": the frame a press on the ring fell inside
     state = "idle",          -- "idle", "armed" or "sent"
     hide_hint_until = nil,
     connect_hint_until = nil,
@@ -240,13 +240,25 @@ end
 ------------------------------------------------------------------------------------------------
 -- Mouse, wheel and hotkey
 
--- dxgui hands widget coordinates; screen coordinates are taken as well.
-local function inside(x, y)
+-- dxgui hands widget coordinates; screen coordinates are taken as well. The frame in which a press
+-- fell inside the ring is the one its release is measured in: a release far off the ring must not
+-- count because its screen point happens to read as a widget point inside it.
+local function inside_in(frame, x, y)
   if not (is_finite(x) and is_finite(y)) then return false end
-  if x >= 0 and x < SIZE_PX and y >= 0 and y < SIZE_PX then return true end
-  local square = S.square
-  return square ~= nil and x >= square.x and x < square.x + SIZE_PX
-    and y >= square.y and y < square.y + SIZE_PX
+  local left, top = 0, 0
+  if frame == "screen" then
+    local square = S.square
+    if square == nil then return false end
+    left, top = square.x, square.y
+  end
+  return x >= left and x < left + SIZE_PX and y >= top and y < top + SIZE_PX
+end
+
+-- "widget" or "screen": the frame in which the point lies inside the ring; nil when in neither.
+local function frame_inside(x, y)
+  if inside_in("widget", x, y) then return "widget" end
+  if inside_in("screen", x, y) then return "screen" end
+  return nil
 end
 
 local function ground_point(cam)
@@ -286,16 +298,16 @@ end
 
 local function on_mouse_down(x, y, button)
   if button ~= LEFT_BUTTON or not S.on_map then return end
-  S.pressed_inside = inside(x, y)
+  S.pressed_frame = frame_inside(x, y)
   if S.state ~= "sent" then set_opacity(IDLE_OPACITY) end
 end
 
 local function on_mouse_up(x, y, button)
   if button ~= LEFT_BUTTON then return end
-  local pressed = S.pressed_inside
-  S.pressed_inside = false
+  local frame = S.pressed_frame
+  S.pressed_frame = nil
   if S.state ~= "sent" then set_opacity(rest_opacity()) end
-  if pressed and inside(x, y) then counted_click(clock()) end
+  if frame and inside_in(frame, x, y) then counted_click(clock()) end
 end
 
 local function on_hover(hovered)
@@ -450,7 +462,7 @@ function M.frame(allowed)
     if on_map then
       if not S.hide_hint_until then S.hide_hint_until = now + HIDE_HINT_INTRO_SEC end
     else
-      S.hovered, S.pressed_inside, S.state = false, false, "idle"
+      S.hovered, S.pressed_frame, S.state = false, nil, "idle"
       set_opacity(IDLE_OPACITY)
     end
   end
