@@ -6,16 +6,14 @@
 #include <string>
 #include <variant>
 
+#include "core/base/src/page.hpp"
 #include "core/net/src/kit/channel.hpp"
 #include "core/net/src/kit/latest_cell.hpp"
 
 namespace net {
 
-// Names one page connection, counted from 1 by the accept loop.
-using PageId = std::uint64_t;
-
-// A read-only text that many pages can share without copies.
-using SharedText = std::shared_ptr<const std::string>;
+using base::PageId;
+using base::SharedText;
 
 // A page's outgoing queue of texts (its size is the page-queue setting, 64). The collector link
 // holds the sender and fills it without waiting; the page's write loop drains it. Dropping the

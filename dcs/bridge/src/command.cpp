@@ -105,8 +105,6 @@ std::expected<Command, UsageError> parse_verb(Arguments& in) {
 
 }  // namespace
 
-std::string_view demo_kind_word(DemoKind kind) { return kDemoWords[static_cast<std::size_t>(kind)]; }
-
 std::expected<AddOnAction, UsageError> parse_on_off(std::string_view option, std::string_view value) {
   if (value == "on") return AddOnAction::Install;
   if (value == "off") return AddOnAction::Remove;

@@ -17,7 +17,6 @@ using AddOnAction = install::AddOnAction;
 
 // The UI pieces that `ui-demo` can show, in the order of their words.
 enum class DemoKind { tray, question, folder, repair, result, notification, running };
-std::string_view demo_kind_word(DemoKind kind);
 
 struct InstallArgs {
   // The DCS folder exactly as the system gave the argument; never turned into text.

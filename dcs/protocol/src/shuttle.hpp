@@ -15,16 +15,15 @@
 #include <variant>
 #include <vector>
 
+#include "core/base/src/page.hpp"
 #include "core/base/src/time.hpp"
 #include "core/base/src/token_bucket.hpp"
 #include "dcs/protocol/src/page_message.hpp"
 
 namespace protocol {
 
-using PageId = std::uint64_t;
-
-// One immutable text handed to every page from one allocation (a data message, a tick).
-using SharedText = std::shared_ptr<const std::string>;
+using base::PageId;
+using base::SharedText;
 
 namespace event {
 struct PageOpened {

@@ -51,11 +51,6 @@ ShuttleCommands ShuttleHandle::commands() const {
   return ShuttleCommands(*commands_);
 }
 
-bool ShuttleHandle::status_changed() {
-  if (!commands_) return false;
-  return commands_->try_send(false).has_value();
-}
-
 asio::awaitable<kit::TaskEnd> ShuttleHandle::ended() {
   kit::Task task = task_;
   co_return co_await task.join();

@@ -57,14 +57,11 @@ class ShuttleHandle {
 
   // A sender for the simulator monitor's change callback.
   ShuttleCommands commands() const;
-  // Status changed, from this handle (see ShuttleCommands::status_changed).
-  bool status_changed();
 
   // The port the link's socket is bound to.
   std::uint16_t listen_port() const { return listen_port_; }
 
-  // Whether the link's task has ended, and its end once it has (waits; does not stop the link).
-  bool finished() const { return task_.finished(); }
+  // The end of the link's task, once it has come (waits; does not stop the link).
   boost::asio::awaitable<net::kit::TaskEnd> ended();
 
   // Queues the stop command (waiting for room; a link that has ended already is no error) and

@@ -253,7 +253,8 @@ TEST_F(LinkTest, StatusNoticesQueueUpToEightAndComeFromAnyThread) {
 
     // Nine in a row, before the link can take one: eight are queued, the ninth dropped.
     std::vector<bool> queued;
-    for (int i = 0; i < 9; ++i) queued.push_back(handle->status_changed());
+    ShuttleCommands commands = handle->commands();
+    for (int i = 0; i < 9; ++i) queued.push_back(commands.status_changed());
     EXPECT_EQ(queued, (std::vector<bool>{true, true, true, true, true, true, true, true, false}));
     for (int i = 0; i < 8; ++i) CO_EXPECT_EQ(co_await page.read_text(), std::optional<std::string>(hello(true)));
 
@@ -301,8 +302,8 @@ TEST_F(LinkTest, StopOnALinkThatFailedGivesItsFault) {
     auto page = co_await RawClient::connect(page_port);
     CO_ASSERT_TRUE(co_await page.open());
     // The page's hello asks the status source, which throws: the link's task fails.
-    const std::function<bool()> ended = [&] { return handle->finished(); };
-    CO_EXPECT_TRUE(co_await soon(ended));
+    auto ended = co_await within(patience, handle->ended());
+    CO_EXPECT_TRUE(ended.has_value());
     const TaskEnd end = co_await std::move(*handle).stop();
     EXPECT_EQ(end.how, TaskEnd::How::failed);
     EXPECT_EQ(shuttle::handle::describe_end(end), "the shuttle panicked: status source broke");
