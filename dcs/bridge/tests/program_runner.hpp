@@ -63,7 +63,7 @@ class RunningBridge {
   struct Process;
 
  private:
-  std::unique_ptr<Process> process_;
+  std::shared_ptr<Process> process_;  // shared with its pipe readers
 };
 
 }  // namespace bridge::testing

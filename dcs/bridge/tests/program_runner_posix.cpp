@@ -95,7 +95,7 @@ struct RunningBridge::Process {
 
 // Standard output is a pipe whatever `out` says: there is no console to share.
 RunningBridge::RunningBridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env, Output)
-    : process_(std::make_unique<Process>()) {
+    : process_(std::make_shared<Process>()) {
   const Started started = start(args, env);
   Process& p = *process_;
   p.pid = started.pid;

@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
@@ -159,62 +158,51 @@ struct RunningBridge::Process {
   mutable std::mutex mutex;
   std::condition_variable changed;
   std::string out, err;
+  bool out_ended = true;  // no pipe for standard output: nothing to read
   bool err_ended = false;
-  // Set once the program has ended: what it wrote is in the pipes, and the readers take what is
-  // left and stop, also when another process (one it started) still holds a pipe's writing end.
-  std::atomic<bool> drain{false};
   std::thread out_reader, err_reader;
 };
 
 namespace {
 
-// Reads `pipe` into `into` as bytes arrive, never blocking on an empty pipe: it ends at the pipe's
-// end, or once `drain` is set and the pipe is empty.
-void read_pipe(RunningBridge::Process& p, const Handle& pipe, std::string& into, bool* ended) {
+// How long the pipes may stay open once the program has ended: longer means that a process it
+// started holds them, and their readers are left behind rather than waited for.
+constexpr auto kPipesAfterTheEnd = std::chrono::seconds(10);
+
+// Reads `pipe` into `into` until its end, which comes once every writing end is closed.
+void read_pipe(const std::shared_ptr<RunningBridge::Process>& p, const Handle& pipe, std::string& into, bool& ended) {
   char buffer[4096];
-  const auto take = [&](DWORD read) {
-    std::lock_guard lock(p.mutex);
-    into.append(buffer, read);
-    p.changed.notify_all();
-  };
   DWORD read = 0;
-  for (;;) {
-    DWORD available = 0;
-    if (!PeekNamedPipe(pipe.get(), nullptr, 0, nullptr, &available, nullptr)) {
-      // Every writing end is closed (Wine says so also while bytes remain): reading no longer
-      // blocks, and takes what is left.
-      while (ReadFile(pipe.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) take(read);
-      break;
-    }
-    if (available == 0) {
-      if (p.drain.load()) break;
-      Sleep(5);
-      continue;
-    }
-    if (!ReadFile(pipe.get(), buffer, std::min<DWORD>(available, sizeof buffer), &read, nullptr) || read == 0) break;
-    take(read);
+  while (ReadFile(pipe.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    std::lock_guard lock(p->mutex);
+    into.append(buffer, read);
+    p->changed.notify_all();
   }
-  std::lock_guard lock(p.mutex);
-  if (ended != nullptr) *ended = true;
-  p.changed.notify_all();
+  std::lock_guard lock(p->mutex);
+  ended = true;
+  p->changed.notify_all();
 }
 
 }  // namespace
 
 RunningBridge::RunningBridge(const std::vector<OsString>& args, const std::vector<EnvVar>& env, Output out)
-    : process_(std::make_unique<Process>()) {
+    : process_(std::make_shared<Process>()) {
   const bool out_pipe = out == Output::pipe;
   if (!out_pipe) own_console();
   Started started = start(args, env, out_pipe);
   Process& p = *process_;
   p.process = std::move(started.process);
   p.id = started.id;
+  // Each reader shares the record and its pipe, so that one left behind reads into what still lives.
   if (out_pipe) {
-    p.out_reader = std::thread(
-        [&p, pipe = std::make_shared<Handle>(std::move(started.out))] { read_pipe(p, *pipe, p.out, nullptr); });
+    p.out_ended = false;
+    p.out_reader = std::thread([shared = process_, pipe = std::make_shared<Handle>(std::move(started.out))] {
+      read_pipe(shared, *pipe, shared->out, shared->out_ended);
+    });
   }
-  p.err_reader = std::thread(
-      [&p, pipe = std::make_shared<Handle>(std::move(started.err))] { read_pipe(p, *pipe, p.err, &p.err_ended); });
+  p.err_reader = std::thread([shared = process_, pipe = std::make_shared<Handle>(std::move(started.err))] {
+    read_pipe(shared, *pipe, shared->err, shared->err_ended);
+  });
 }
 
 RunningBridge::~RunningBridge() {
@@ -250,9 +238,19 @@ ProgramResult RunningBridge::finish(std::chrono::milliseconds limit) {
       p.exit_code = -1;
     }
     p.ended = true;
-    p.drain.store(true);
-    if (p.out_reader.joinable()) p.out_reader.join();
-    p.err_reader.join();
+    bool pipes_ended = false;
+    {
+      std::unique_lock lock(p.mutex);
+      pipes_ended = p.changed.wait_for(lock, kPipesAfterTheEnd, [&] { return p.out_ended && p.err_ended; });
+      if (!pipes_ended) p.err += "[the program's pipes stayed open after it ended]\n";
+    }
+    for (std::thread* reader : {&p.out_reader, &p.err_reader}) {
+      if (!reader->joinable()) continue;
+      if (pipes_ended)
+        reader->join();
+      else
+        reader->detach();
+    }
   }
   std::lock_guard lock(p.mutex);
   return {p.exit_code, p.out, p.err};
