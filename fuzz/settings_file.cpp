@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   machine::testing::FakeMachine fake;
   fake.add_drive('D');
   fake.add_folder(kLocal);
-  fake.set_known_folder(machine::KnownFolder::local_app_data, kLocal);
+  fake.set_known_folder(machine::KnownFolder::LocalAppData, kLocal);
   fake.add_file(kFile, fuzz::bytes(data, size));
   const machine::Machine m = fake.machine();
 

@@ -97,7 +97,7 @@ std::optional<std::int64_t> stat_ns(pid_t pid) {
 
 bool is_bridge_variable(std::string_view entry) {
   return entry.starts_with("TOLVARO_DCS_") || entry.starts_with("BRIDGE_ALLOWED_ORIGINS=") ||
-         entry.starts_with(std::string(allocation_count_variable) + "=");
+         entry.starts_with(std::string(kAllocationCountVariable) + "=");
 }
 
 }  // namespace
@@ -120,8 +120,8 @@ BridgeProcess::BridgeProcess(const std::string& program, BridgePorts ports) {
   const int count_fd = ::mkstemp(count_path.data());
   if (count_fd < 0) throw std::runtime_error("bridge: no allocation count file");
   count_path_ = count_path;
-  if (::ftruncate(count_fd, allocation_count_bytes) == 0) {
-    void* mapped = ::mmap(nullptr, allocation_count_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, count_fd, 0);
+  if (::ftruncate(count_fd, kAllocationCountBytes) == 0) {
+    void* mapped = ::mmap(nullptr, kAllocationCountBytes, PROT_READ | PROT_WRITE, MAP_SHARED, count_fd, 0);
     if (mapped != MAP_FAILED) count_ = mapped;
   }
   ::close(count_fd);
@@ -132,7 +132,7 @@ BridgeProcess::BridgeProcess(const std::string& program, BridgePorts ports) {
   env.push_back("TOLVARO_DCS_PAGE_PORT=" + std::to_string(ports.page));
   env.push_back("TOLVARO_DCS_LISTEN_PORT=" + std::to_string(ports.listen));
   env.push_back("TOLVARO_DCS_COLLECTOR_PORT=" + std::to_string(ports.collector));
-  env.push_back(std::string(allocation_count_variable) + "=" + count_path_);
+  env.push_back(std::string(kAllocationCountVariable) + "=" + count_path_);
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -172,7 +172,7 @@ BridgeProcess::BridgeProcess(const std::string& program, BridgePorts ports) {
 
 BridgeProcess::~BridgeProcess() {
   if (!reaped_) stop(std::chrono::seconds(5));
-  if (count_) ::munmap(count_, allocation_count_bytes);
+  if (count_) ::munmap(count_, kAllocationCountBytes);
   ::unlink(count_path_.c_str());
 }
 
@@ -185,10 +185,10 @@ std::optional<std::uint64_t> BridgeProcess::allocations() const {
 }
 
 bool BridgeProcess::wait_ready(std::chrono::milliseconds limit) {
-  constexpr std::string_view banner = "Ctrl+C stops it.\n";
+  constexpr std::string_view kBanner = "Ctrl+C stops it.\n";
   std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, limit, [&] { return err_.find(banner) != std::string::npos || err_ended_; });
-  return err_.find(banner) != std::string::npos;
+  changed_.wait_for(lock, limit, [&] { return err_.find(kBanner) != std::string::npos || err_ended_; });
+  return err_.find(kBanner) != std::string::npos;
 }
 
 std::string BridgeProcess::err() const {

@@ -20,8 +20,8 @@ inline std::int64_t now_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - origin()).count();
 }
 
-inline constexpr std::int64_t ns_per_ms = 1'000'000;
-inline constexpr std::int64_t ns_per_s = 1'000'000'000;
+inline constexpr std::int64_t kNsPerMs = 1'000'000;
+inline constexpr std::int64_t kNsPerS = 1'000'000'000;
 
 // A span of the clock, [begin, end).
 struct Window {

@@ -104,7 +104,7 @@ void Collector::loop(std::uint16_t relay_port) {
     const std::string text = packet_text(now_ns(), mode, options_.packet_bytes);
     ::sendto(fd_, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&relay), sizeof relay);
   };
-  const std::int64_t frame = ns_per_s / options_.frames_per_second;
+  const std::int64_t frame = kNsPerS / options_.frames_per_second;
   std::int64_t next_frame = now_ns() + frame;
   bool read_waiting = false;    // a read line came since the last answer
   bool second_due = false;      // the paced poll's second packet goes after the next frame
@@ -115,7 +115,7 @@ void Collector::loop(std::uint16_t relay_port) {
     // The socket is watched until the frame ends, so that write lines are stamped on arrival.
     const std::int64_t wait = std::max<std::int64_t>(0, next_frame - now_ns());
     pollfd watched{fd_, POLLIN, 0};
-    const timespec timeout{static_cast<time_t>(wait / ns_per_s), static_cast<long>(wait % ns_per_s)};
+    const timespec timeout{static_cast<time_t>(wait / kNsPerS), static_cast<long>(wait % kNsPerS)};
     if (::ppoll(&watched, 1, &timeout, nullptr) > 0) {
       for (;;) {
         const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);

@@ -24,11 +24,11 @@ Counter* count = &own_count;
 
 // Runs before main, while the program has one thread.
 __attribute__((constructor)) void map_shared_count() {
-  const char* path = std::getenv(bench::allocation_count_variable);
+  const char* path = std::getenv(bench::kAllocationCountVariable);
   if (path == nullptr) return;
   const int fd = ::open(path, O_RDWR | O_CLOEXEC);
   if (fd < 0) return;
-  void* shared = ::mmap(nullptr, bench::allocation_count_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  void* shared = ::mmap(nullptr, bench::kAllocationCountBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   ::close(fd);
   if (shared == MAP_FAILED) return;
   auto* counter = static_cast<Counter*>(shared);

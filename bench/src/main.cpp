@@ -102,7 +102,7 @@ using WriteText = std::string (*)(std::uint64_t seq);
 
 Window run_phase(double seconds, const std::vector<PageClient*>& pages, int writes_per_second, WriteText write_text) {
   const Window window{now_ns(), now_ns() + to_ns(seconds)};
-  const std::int64_t gap = ns_per_s / writes_per_second;
+  const std::int64_t gap = kNsPerS / writes_per_second;
   std::int64_t next = window.begin;
   for (std::uint64_t seq = 0; now_ns() < window.end; ++seq) {
     sleep_ns(std::min(next, window.end) - now_ns());

@@ -18,9 +18,9 @@ std::size_t char_length(unsigned char lead) {
 }  // namespace
 
 std::string clip(std::string_view text) {
-  constexpr std::size_t keep = 80;
+  constexpr std::size_t kKeep = 80;
   std::size_t at = 0;
-  for (std::size_t count = 0; count < keep; ++count) {
+  for (std::size_t count = 0; count < kKeep; ++count) {
     if (at >= text.size()) return std::string(text);
     at += char_length(static_cast<unsigned char>(text[at]));
   }

@@ -42,9 +42,9 @@ void append_line(Out& out, double elapsed, Level level, std::string_view message
 
 std::string_view level_word(Level level) {
   switch (level) {
-    case Level::info: return "info";
-    case Level::warn: return "warn";
-    case Level::error: return "error";
+    case Level::Info: return "info";
+    case Level::Warn: return "warn";
+    case Level::Error: return "error";
   }
   return "error";
 }
@@ -78,7 +78,7 @@ void log(Level level, std::string_view message) {
   if (LogSink* sink = g_sink.load()) {
     sink->write_line(text);
   } else {
-    write_std(StdStream::err, text);
+    write_std(StdStream::Err, text);
   }
 }
 

@@ -6,13 +6,13 @@
 
 namespace base {
 
-enum class Level { info, warn, error };
+enum class Level { Info, Warn, Error };
 
 // Writes one log line on standard error: seconds since the first log line of the process, the
 // level word and the message. Never fails; a line that cannot be written is lost.
 void log(Level level, std::string_view message);
-inline void info(std::string_view message) { log(Level::info, message); }
-inline void warn(std::string_view message) { log(Level::warn, message); }
+inline void info(std::string_view message) { log(Level::Info, message); }
+inline void warn(std::string_view message) { log(Level::Warn, message); }
 
 std::string_view level_word(Level level);
 

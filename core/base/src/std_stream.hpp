@@ -4,7 +4,7 @@
 
 namespace base {
 
-enum class StdStream { out, err };
+enum class StdStream { Out, Err };
 
 // Writes all bytes to standard output or error in one write where the platform allows. The
 // stream's handle is looked up at every call, since the program may attach to a console after

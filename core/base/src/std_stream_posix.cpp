@@ -6,7 +6,7 @@
 namespace base {
 
 bool write_std(StdStream stream, std::string_view bytes) {
-  int fd = stream == StdStream::out ? STDOUT_FILENO : STDERR_FILENO;
+  int fd = stream == StdStream::Out ? STDOUT_FILENO : STDERR_FILENO;
   while (!bytes.empty()) {
     ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0) {

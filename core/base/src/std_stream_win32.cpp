@@ -29,7 +29,7 @@ bool write_console(HANDLE handle, std::string_view bytes) {
 }  // namespace
 
 bool write_std(StdStream stream, std::string_view bytes) {
-  HANDLE handle = GetStdHandle(stream == StdStream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  HANDLE handle = GetStdHandle(stream == StdStream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
   DWORD mode = 0;
   if (GetConsoleMode(handle, &mode)) return write_console(handle, bytes);

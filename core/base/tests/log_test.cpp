@@ -16,18 +16,18 @@ struct LineCase {
 
 TEST(FormatLogLine, TimeLevelAndMessage) {
   const LineCase cases[] = {
-      {0.0, base::Level::info, "first", "    0.000 info  first\n"},
-      {3.25, base::Level::info, "page 1 connected", "    3.250 info  page 1 connected\n"},
-      {12.345, base::Level::warn, "w", "   12.345 warn  w\n"},
-      {7.0, base::Level::error, "e", "    7.000 error e\n"},
+      {0.0, base::Level::Info, "first", "    0.000 info  first\n"},
+      {3.25, base::Level::Info, "page 1 connected", "    3.250 info  page 1 connected\n"},
+      {12.345, base::Level::Warn, "w", "   12.345 warn  w\n"},
+      {7.0, base::Level::Error, "e", "    7.000 error e\n"},
       // A longer number takes the room it needs and shifts the rest right.
-      {100000.0, base::Level::info, "late", "100000.000 info  late\n"},
-      {0.0004, base::Level::info, "rounds down", "    0.000 info  rounds down\n"},
-      {1.0005, base::Level::info, "x", "    1.000 info  x\n"},
-      {59.9996, base::Level::warn, "rounds up", "   60.000 warn  rounds up\n"},
+      {100000.0, base::Level::Info, "late", "100000.000 info  late\n"},
+      {0.0004, base::Level::Info, "rounds down", "    0.000 info  rounds down\n"},
+      {1.0005, base::Level::Info, "x", "    1.000 info  x\n"},
+      {59.9996, base::Level::Warn, "rounds up", "   60.000 warn  rounds up\n"},
       // The message goes out as it is: no escaping, a line feed in it splits the line.
-      {1.5, base::Level::warn, "two\nlines \"quoted\"", "    1.500 warn  two\nlines \"quoted\"\n"},
-      {1.5, base::Level::info, "", "    1.500 info  \n"},
+      {1.5, base::Level::Warn, "two\nlines \"quoted\"", "    1.500 warn  two\nlines \"quoted\"\n"},
+      {1.5, base::Level::Info, "", "    1.500 info  \n"},
   };
   for (const LineCase& c : cases) {
     EXPECT_EQ(base::format_log_line(c.elapsed, c.level, c.message), c.expected) << c.message;
@@ -38,7 +38,7 @@ TEST(Log, WritesWholeLinesToTheSinkWithLevels) {
   base::testing::LogCapture capture;
   base::info("page 1 connected");
   base::warn("a warning");
-  base::log(base::Level::error, "an error");
+  base::log(base::Level::Error, "an error");
   auto entries = capture.entries();
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0], (base::testing::LogCapture::Entry{"info", "page 1 connected"}));

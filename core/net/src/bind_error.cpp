@@ -4,7 +4,7 @@
 
 namespace net {
 
-std::string_view protocol_word(Protocol protocol) { return protocol == Protocol::tcp ? "TCP" : "UDP"; }
+std::string_view protocol_word(Protocol protocol) { return protocol == Protocol::Tcp ? "TCP" : "UDP"; }
 
 BindError BindError::from(Protocol protocol, std::uint16_t port, const boost::system::error_code& error) {
   return BindError{protocol, port, error == boost::asio::error::address_in_use, error};

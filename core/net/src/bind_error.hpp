@@ -8,7 +8,7 @@
 
 namespace net {
 
-enum class Protocol { tcp, udp };
+enum class Protocol { Tcp, Udp };
 
 // "TCP" or "UDP".
 std::string_view protocol_word(Protocol protocol);

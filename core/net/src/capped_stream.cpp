@@ -13,8 +13,8 @@ class StreamCategory : public boost::system::error_category {
   const char* name() const noexcept override { return "page stream"; }
   std::string message(int ev) const override {
     switch (static_cast<StreamError>(ev)) {
-      case StreamError::handshake_over_cap: return "handshake over the size cap";
-      case StreamError::too_many_bytes: return "page sent more bytes than allowed";
+      case StreamError::HandshakeOverCap: return "handshake over the size cap";
+      case StreamError::TooManyBytes: return "page sent more bytes than allowed";
     }
     return "page stream error";
   }
@@ -48,10 +48,10 @@ boost::system::error_code CappedStream::Meter::charge(std::size_t n) {
     handshake_left -= std::min<std::uint64_t>(handshake_left, n);
     return {};
   }
-  constexpr std::size_t largest = std::numeric_limits<std::uint32_t>::max();
-  const auto cost = static_cast<std::uint32_t>(std::min(n, largest));
+  constexpr std::size_t kLargest = std::numeric_limits<std::uint32_t>::max();
+  const auto cost = static_cast<std::uint32_t>(std::min(n, kLargest));
   if (bytes->try_take(cost, clock())) return {};
-  return make_error_code(StreamError::too_many_bytes);
+  return make_error_code(StreamError::TooManyBytes);
 }
 
 void teardown(boost::beast::role_type, CappedStream& stream, boost::system::error_code& ec) {

@@ -22,8 +22,8 @@ namespace net {
 
 // The errors of a page's stream itself.
 enum class StreamError {
-  handshake_over_cap = 1,  // "handshake over the size cap"
-  too_many_bytes,          // "page sent more bytes than allowed"
+  HandshakeOverCap = 1,  // "handshake over the size cap"
+  TooManyBytes,          // "page sent more bytes than allowed"
 };
 const boost::system::error_category& stream_category();
 boost::system::error_code make_error_code(StreamError e);
@@ -96,33 +96,33 @@ class CappedStream {
 
 template <class MutableBufferSequence>
 struct CappedStream::ReadOp {
-  enum class Phase { start, failing, reading };
+  enum class Phase { Start, Failing, Reading };
   boost::asio::ip::tcp::socket* socket;  // only touched when the read starts
   std::shared_ptr<Meter> meter;
   MutableBufferSequence buffers;
-  Phase phase = Phase::start;
+  Phase phase = Phase::Start;
 
   template <class Self>
   void operator()(Self& self, boost::system::error_code ec = {}, std::size_t n = 0) {
     switch (phase) {
-      case Phase::start:
+      case Phase::Start:
         if (meter->reads_stopped || meter->handshake_spent()) {
           // Fails without touching the socket; completions are never run inline.
-          phase = Phase::failing;
+          phase = Phase::Failing;
           boost::asio::post(socket->get_executor(), std::move(self));
           return;
         }
-        phase = Phase::reading;
+        phase = Phase::Reading;
         socket->async_read_some(buffers, std::move(self));
         return;
-      case Phase::failing:
+      case Phase::Failing:
         if (meter->reads_stopped) {
           self.complete(boost::asio::error::operation_aborted, 0);
         } else {
-          self.complete(make_error_code(StreamError::handshake_over_cap), 0);
+          self.complete(make_error_code(StreamError::HandshakeOverCap), 0);
         }
         return;
-      case Phase::reading:
+      case Phase::Reading:
         // A socket shut down for receiving has ended its stream.
         if (ec == boost::asio::error::shut_down) ec = boost::asio::error::eof;
         if (!ec && n > 0) {
@@ -143,30 +143,30 @@ auto CappedStream::async_read_some(const MutableBufferSequence& buffers, ReadTok
 
 template <class ConstBufferSequence>
 struct CappedStream::WriteOp {
-  enum class Phase { start, dropping, writing };
+  enum class Phase { Start, Dropping, Writing };
   boost::asio::ip::tcp::socket* socket;  // only touched when the write starts
   std::shared_ptr<Meter> meter;
   ConstBufferSequence buffers;
-  Phase phase = Phase::start;
+  Phase phase = Phase::Start;
 
   template <class Self>
   void operator()(Self& self, boost::system::error_code ec = {}, std::size_t n = 0) {
     switch (phase) {
-      case Phase::start:
+      case Phase::Start:
         if (meter->writes_held) {
           // Completions are never run inline.
-          phase = Phase::dropping;
+          phase = Phase::Dropping;
           boost::asio::post(socket->get_executor(), std::move(self));
           return;
         }
-        phase = Phase::writing;
+        phase = Phase::Writing;
         ++meter->writes_in_flight;
         socket->async_write_some(buffers, std::move(self));
         return;
-      case Phase::dropping:
+      case Phase::Dropping:
         self.complete({}, boost::asio::buffer_size(buffers));
         return;
-      case Phase::writing:
+      case Phase::Writing:
         --meter->writes_in_flight;
         if (ec) meter->write_failed = true;
         self.complete(ec, n);

@@ -27,7 +27,7 @@ asio::awaitable<bool> lost_the_race() {
 }
 
 // A final frame with the Close opcode and an empty payload, unmasked as a server sends it.
-constexpr std::array<unsigned char, 2> bare_close_frame{0x88, 0x00};
+constexpr std::array<unsigned char, 2> kBareCloseFrame{0x88, 0x00};
 
 asio::awaitable<void> send_close(PageStream& stream) {
   CappedStream& capped = stream.next_layer();
@@ -35,7 +35,7 @@ asio::awaitable<void> send_close(PageStream& stream) {
   // The library cannot send a Close without then reading for the answer, so the frame is written
   // below it, which is safe only while nothing else is being written and nothing was cut short.
   if (!capped.next_layer().is_open() || capped.writing() || !capped.writes_whole()) co_return;
-  co_await asio::async_write(capped, asio::buffer(bare_close_frame), asio::as_tuple(asio::use_awaitable));
+  co_await asio::async_write(capped, asio::buffer(kBareCloseFrame), asio::as_tuple(asio::use_awaitable));
 }
 
 }  // namespace
@@ -118,7 +118,7 @@ asio::awaitable<void> close_handshake(PageStream& stream) {
   tcp::socket& socket = stream.next_layer().next_layer();
   if (!socket.is_open()) co_return;
   bool timed_out = false;
-  co_await (send_close(stream) || close_after(close_timeout, socket, timed_out));
+  co_await (send_close(stream) || close_after(kCloseTimeout, socket, timed_out));
 }
 
 }  // namespace net::connection

@@ -15,7 +15,7 @@ class StopFlag;
 namespace net::connection {
 
 // The close handshake of a page takes no longer than this.
-inline constexpr std::chrono::milliseconds close_timeout{250};
+inline constexpr std::chrono::milliseconds kCloseTimeout{250};
 
 // Ends the connection and every operation on it. The operations are cancelled before the socket
 // closes: Wine does not end a send blocked on a full buffer when its socket merely closes.
@@ -55,7 +55,7 @@ class SendDeadline {
 boost::asio::awaitable<void> close_when_stopped(StopFlag& stop, boost::asio::ip::tcp::socket& socket,
                                                 bool& fired);
 
-// Sends a Close frame with no status code and no reason and flushes it, all within close_timeout,
+// Sends a Close frame with no status code and no reason and flushes it, all within kCloseTimeout,
 // without waiting for the page's answering Close; the outcome does not matter. Reading stops for
 // good first; the stream has no read of its own in flight. Nothing is sent on a closed socket (the
 // library closes it right after a Close of its own) nor after a write that was cut short. The

@@ -35,14 +35,14 @@ using ErrorCode = boost::system::error_code;
 
 std::string_view close_reason_text(CloseReason reason) {
   switch (reason) {
-    case CloseReason::bridge_stopping: return "the bridge is stopping";
-    case CloseReason::bridge_closed: return "the bridge closed it";
-    case CloseReason::disconnected: return "it disconnected";
-    case CloseReason::connection_failed: return "its connection failed";
-    case CloseReason::too_many_messages: return "it sent too many messages";
-    case CloseReason::closed: return "it closed";
-    case CloseReason::send_failed: return "sending to it failed";
-    case CloseReason::stopped_reading: return "it stopped reading";
+    case CloseReason::BridgeStopping: return "the bridge is stopping";
+    case CloseReason::BridgeClosed: return "the bridge closed it";
+    case CloseReason::Disconnected: return "it disconnected";
+    case CloseReason::ConnectionFailed: return "its connection failed";
+    case CloseReason::TooManyMessages: return "it sent too many messages";
+    case CloseReason::Closed: return "it closed";
+    case CloseReason::SendFailed: return "sending to it failed";
+    case CloseReason::StoppedReading: return "it stopped reading";
   }
   return "its connection failed";
 }
@@ -139,17 +139,17 @@ asio::awaitable<CloseReason> write_loop(OpenPage& p) {
   connection::SendDeadline deadline(socket_of(p.stream), p.config.send_timeout);
   for (;;) {
     while (p.handing_over) co_await p.handed_over.wait();
-    if (p.stop->raised()) co_return CloseReason::bridge_stopping;
+    if (p.stop->raised()) co_return CloseReason::BridgeStopping;
     if (p.read_end && p.read_end->at_once) co_return p.read_end->reason;
     std::optional<SharedText> text;
     if (auto tick = p.latest.try_take()) {
       text = std::move(*tick);
-    } else if (tick.error() == kit::ReceiveError::closed) {
-      co_return CloseReason::bridge_closed;
+    } else if (tick.error() == kit::ReceiveError::Closed) {
+      co_return CloseReason::BridgeClosed;
     } else if (auto queued = p.queue.try_receive()) {
       text = std::move(*queued);
-    } else if (queued.error() == kit::ReceiveError::closed) {
-      co_return CloseReason::bridge_closed;
+    } else if (queued.error() == kit::ReceiveError::Closed) {
+      co_return CloseReason::BridgeClosed;
     } else if (p.read_end) {
       if (!p.read_end->line.empty()) base::info(p.read_end->line);
       co_return p.read_end->reason;
@@ -164,8 +164,8 @@ asio::awaitable<CloseReason> write_loop(OpenPage& p) {
     deadline.started();
     auto [ec, written] = co_await p.stream.async_write(asio::buffer(**text), asio::as_tuple(asio::use_awaitable));
     deadline.ended();
-    if (deadline.fired()) co_return CloseReason::stopped_reading;
-    if (ec) co_return CloseReason::send_failed;
+    if (deadline.fired()) co_return CloseReason::StoppedReading;
+    if (ec) co_return CloseReason::SendFailed;
   }
 }
 
@@ -180,20 +180,20 @@ asio::awaitable<void> read_loop(OpenPage& p) {
     // A control frame may have found the message bucket empty meanwhile.
     if (p.read_end || p.closing) break;
     if (ec == websocket::error::closed) {
-      p.end_reading({CloseReason::closed});
+      p.end_reading({CloseReason::Closed});
     } else if (ec == asio::error::eof) {
-      p.end_reading({CloseReason::disconnected});
+      p.end_reading({CloseReason::Disconnected});
     } else if (ec) {
-      p.end_reading({CloseReason::connection_failed, page_line(p.page, ": ") + connection::error_text(ec)});
+      p.end_reading({CloseReason::ConnectionFailed, page_line(p.page, ": ") + connection::error_text(ec)});
     } else if (!p.messages.try_take(1, p.config.now())) {
-      p.end_reading({CloseReason::too_many_messages});
+      p.end_reading({CloseReason::TooManyMessages});
     } else if (p.stream.got_text()) {
       PageEvent event{PageEvent::Text{p.page, boost::beast::buffers_to_string(buffer.data())}};
       p.handing_over = true;
       const bool handed_over = co_await connection::send_event(p.events, std::move(event), *p.stop);
       p.handing_over = false;
       p.handed_over.notify();
-      if (!handed_over) p.end_reading({CloseReason::bridge_stopping, {}, true});
+      if (!handed_over) p.end_reading({CloseReason::BridgeStopping, {}, true});
     }
     buffer.consume(buffer.size());  // binary messages are not for the bridge
     if (buffer.capacity() > 65536) buffer.shrink_to_fit();
@@ -206,7 +206,7 @@ asio::awaitable<void> read_loop(OpenPage& p) {
 asio::awaitable<CloseReason> serve_open_page(OpenPage& p) {
   // The library answers pings by itself; they are charged here, as are pongs and Close frames.
   p.stream.control_callback([&p](websocket::frame_type, std::string_view) {
-    if (!p.messages.try_take(1, p.config.now())) p.end_reading({CloseReason::too_many_messages});
+    if (!p.messages.try_take(1, p.config.now())) p.end_reading({CloseReason::TooManyMessages});
   });
   const auto executor = co_await asio::this_coro::executor;
   // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
@@ -224,7 +224,7 @@ asio::awaitable<CloseReason> serve_open_page(OpenPage& p) {
 
 PageGuard::~PageGuard() {
   auto sent = events_.try_send(PageEvent{PageEvent::Closed{page_}});
-  if (sent || sent.error().error == kit::SendError::closed) return;
+  if (sent || sent.error().error == kit::SendError::Closed) return;
   try {
     asio::co_spawn(events_.get_executor(), send_closed_event(events_, std::move(sent.error().value)), asio::detached);
   } catch (...) {
@@ -245,7 +245,7 @@ asio::awaitable<bool> send_event(PageEventQueue::Sender& events, PageEvent event
       if (queued) queued();
       co_return true;
     }
-    if (sent.error().error == kit::SendError::closed) co_return false;
+    if (sent.error().error == kit::SendError::Closed) co_return false;
     event = std::move(sent.error().value);
     if (stop.raised()) co_return false;
     // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.

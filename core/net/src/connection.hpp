@@ -18,14 +18,14 @@ class StopFlag;
 
 // Why a page's task ended.
 enum class CloseReason {
-  bridge_stopping,    // "the bridge is stopping"
-  bridge_closed,      // "the bridge closed it"
-  disconnected,       // "it disconnected"
-  connection_failed,  // "its connection failed"
-  too_many_messages,  // "it sent too many messages"
-  closed,             // "it closed"
-  send_failed,        // "sending to it failed"
-  stopped_reading,    // "it stopped reading"
+  BridgeStopping,    // "the bridge is stopping"
+  BridgeClosed,      // "the bridge closed it"
+  Disconnected,      // "it disconnected"
+  ConnectionFailed,  // "its connection failed"
+  TooManyMessages,   // "it sent too many messages"
+  Closed,            // "it closed"
+  SendFailed,        // "sending to it failed"
+  StoppedReading,    // "it stopped reading"
 };
 std::string_view close_reason_text(CloseReason reason);
 

@@ -52,8 +52,8 @@ bool visible_ascii_or_tab(std::string_view value) {
   return true;
 }
 
-constexpr Refusal not_found{404, "Not Found", "not found"};
-constexpr Refusal origin_not_allowed{403, "Forbidden", "origin not allowed"};
+constexpr Refusal kNotFound{404, "Not Found", "not found"};
+constexpr Refusal kOriginNotAllowed{403, "Forbidden", "origin not allowed"};
 
 // The WebSocket settings of every page.
 void apply_page_settings(PageStream& stream, const PageServerConfig& config) {
@@ -67,15 +67,15 @@ void apply_page_settings(PageStream& stream, const PageServerConfig& config) {
 
 std::optional<Refusal> check_request(const PageRequest& request, std::string_view path,
                                      const std::unordered_set<std::string>& allowed) {
-  if (target_path(request.target()) != path) return not_found;
+  if (target_path(request.target()) != path) return kNotFound;
   auto [first, last] = request.equal_range(http::field::origin);
   if (first == last) return std::nullopt;
-  if (std::next(first) != last) return origin_not_allowed;
+  if (std::next(first) != last) return kOriginNotAllowed;
   std::string_view origin = first->value();
   if (origin.empty()) return std::nullopt;
-  if (!visible_ascii_or_tab(origin)) return origin_not_allowed;
+  if (!visible_ascii_or_tab(origin)) return kOriginNotAllowed;
   if (allowed.contains(std::string(origin))) return std::nullopt;
-  return origin_not_allowed;
+  return kOriginNotAllowed;
 }
 
 std::string refusal_response(const Refusal& refusal) {

@@ -49,6 +49,6 @@ struct PageEvent {
 
 // The one queue of page events from the page server to the collector link.
 using PageEventQueue = kit::Channel<PageEvent>;
-inline constexpr std::size_t page_event_queue_size = 256;
+inline constexpr std::size_t kPageEventQueueSize = 256;
 
 }  // namespace net

@@ -33,10 +33,10 @@ using ErrorCode = boost::system::error_code;
 
 namespace {
 
-constexpr int listen_backlog = 128;
-constexpr std::chrono::milliseconds stop_grace{500};
-constexpr std::chrono::milliseconds accept_error_pause{100};
-constexpr std::uint32_t warning_quota = 10;
+constexpr int kListenBacklog = 128;
+constexpr std::chrono::milliseconds kStopGrace{500};
+constexpr std::chrono::milliseconds kAcceptErrorPause{100};
+constexpr std::uint32_t kWarningQuota = 10;
 
 void log_quota(base::Level level, std::uint32_t& quota, std::string message) {
   if (auto line = base::within_quota(quota, std::move(message))) base::log(level, *line);
@@ -52,15 +52,15 @@ struct PageTasks {
   };
   std::map<PageId, Running> running;
   bool stopping = false;
-  std::uint32_t failure_quota = warning_quota;
+  std::uint32_t failure_quota = kWarningQuota;
   asio::steady_timer all_ended;  // the grace of the stop, cut short when the last task ends
 
   void ended(PageId page, const std::exception_ptr& error) {
     running.erase(page);
     const kit::TaskEnd end = kit::task_end(error, false);
     // Failures while stopping are not logged.
-    if (!stopping && end.how != kit::TaskEnd::How::finished)
-      log_quota(base::Level::error, failure_quota, "a page's task failed: " + end.text());
+    if (!stopping && end.how != kit::TaskEnd::How::Finished)
+      log_quota(base::Level::Error, failure_quota, "a page's task failed: " + end.text());
     if (stopping && running.empty()) all_ended.cancel();
   }
 };
@@ -85,7 +85,7 @@ asio::awaitable<void> stop_pages(PageTasks& tasks) {
   tasks.stopping = true;
   for (auto& [page, running] : tasks.running) running.wake->notify();
   if (tasks.running.empty()) co_return;
-  tasks.all_ended.expires_after(stop_grace);
+  tasks.all_ended.expires_after(kStopGrace);
   co_await tasks.all_ended.async_wait(asio::as_tuple(asio::use_awaitable));
   if (tasks.running.empty()) co_return;
   base::warn("cut off pages that did not close in time");
@@ -98,7 +98,7 @@ asio::awaitable<void> accept_loop(tcp::acceptor listener, std::shared_ptr<StopFl
   kit::Slots handshake_slots(shared->config.max_handshakes);
   auto tasks = std::make_shared<PageTasks>(executor);
   PageId next_page = 1;
-  std::uint32_t accept_quota = warning_quota;
+  std::uint32_t accept_quota = kWarningQuota;
 
   for (;;) {
     // A named value, not a temporary: g++ 12 destroys a temporary in a co_await expression twice.
@@ -109,9 +109,9 @@ asio::awaitable<void> accept_loop(tcp::acceptor listener, std::shared_ptr<StopFl
 
     auto [ec, socket] = std::move(std::get<0>(accepted));
     if (ec) {
-      log_quota(base::Level::warn, accept_quota, "accepting a page failed: " + ec.message());
+      log_quota(base::Level::Warn, accept_quota, "accepting a page failed: " + ec.message());
       // The pause does not watch the stop flag.
-      asio::steady_timer pause(executor, accept_error_pause);
+      asio::steady_timer pause(executor, kAcceptErrorPause);
       co_await pause.async_wait(asio::use_awaitable);
       continue;
     }
@@ -151,10 +151,10 @@ std::expected<PageServer, BindError> start(const asio::any_io_executor& executor
   // reuse, which on Windows lets the bridge bind a port that another program is listening on.
   listener.open(tcp::v4(), ec);
   if (!ec) listener.bind(tcp::endpoint(asio::ip::address_v4::loopback(), port), ec);
-  if (!ec) listener.listen(listen_backlog, ec);
+  if (!ec) listener.listen(kListenBacklog, ec);
   tcp::endpoint local;
   if (!ec) local = listener.local_endpoint(ec);
-  if (ec) return std::unexpected(BindError::from(Protocol::tcp, port, ec));
+  if (ec) return std::unexpected(BindError::from(Protocol::Tcp, port, ec));
 
   auto shared = std::make_shared<PageServerShared>(std::move(config));
   auto stop = std::make_shared<StopFlag>(executor);
@@ -168,7 +168,7 @@ asio::awaitable<void> PageServer::stop() {
   stop_->raise();
   const kit::TaskEnd end = co_await task_.join();
   task_ = kit::Task();
-  if (end.how != kit::TaskEnd::How::finished) base::log(base::Level::error, "page server task failed: " + end.text());
+  if (end.how != kit::TaskEnd::How::Finished) base::log(base::Level::Error, "page server task failed: " + end.text());
 }
 
 }  // namespace net

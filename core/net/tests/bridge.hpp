@@ -38,7 +38,7 @@ inline PageServerConfig with_clock(PageServerConfig config, const std::shared_pt
 class TestBridge {
  public:
   TestBridge(const asio::any_io_executor& executor, PageServerConfig config,
-             std::size_t queue_size = page_event_queue_size)
+             std::size_t queue_size = kPageEventQueueSize)
       : pair_(PageEventQueue::make(executor, queue_size)) {
     auto started = page_server::start(executor, std::move(config), pair_.first);
     if (!started) {

@@ -44,7 +44,7 @@ TEST(CappedStream, TheReadThatCrossesTheCapIsWholeAndOnlyTheNextOneFails) {
     EXPECT_EQ(crossing.second, "abcde");
     co_await write(client, "x");
     auto over = co_await read_once(stream);
-    EXPECT_EQ(over.first, net::make_error_code(StreamError::handshake_over_cap));
+    EXPECT_EQ(over.first, net::make_error_code(StreamError::HandshakeOverCap));
     EXPECT_EQ(over.first.message(), "handshake over the size cap");
     // The failed read did not touch the socket: the byte is still there.
     std::array<char, 1> byte;
@@ -67,7 +67,7 @@ TEST(CappedStream, MessageModeTakesEveryByteFromTheBucket) {
     EXPECT_EQ(first.second.size(), 60u);
     co_await write(client, std::string(60, 'b'));  // 40 tokens left
     auto second = co_await read_once(stream);
-    EXPECT_EQ(second.first, net::make_error_code(StreamError::too_many_bytes));
+    EXPECT_EQ(second.first, net::make_error_code(StreamError::TooManyBytes));
     EXPECT_EQ(second.first.message(), "page sent more bytes than allowed");
     EXPECT_TRUE(second.second.empty());  // the bytes were thrown away
   });

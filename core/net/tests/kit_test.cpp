@@ -34,13 +34,13 @@ TEST(Channel, KeepsOrderAndRefusesWhenFull) {
   EXPECT_TRUE(sender.try_send(2));
   auto third = sender.try_send(3);
   ASSERT_FALSE(third);
-  EXPECT_EQ(third.error().error, SendError::full);
+  EXPECT_EQ(third.error().error, SendError::Full);
   EXPECT_EQ(third.error().value, 3);  // given back
   EXPECT_EQ(receiver.try_receive(), 1);
   EXPECT_TRUE(sender.try_send(3));
   EXPECT_EQ(receiver.try_receive(), 2);
   EXPECT_EQ(receiver.try_receive(), 3);
-  EXPECT_EQ(receiver.try_receive(), std::unexpected(ReceiveError::empty));
+  EXPECT_EQ(receiver.try_receive(), std::unexpected(ReceiveError::Empty));
 }
 
 TEST(Channel, ReceiverSeesClosedOnlyAfterTheLastSenderAndTheLastValue) {
@@ -52,7 +52,7 @@ TEST(Channel, ReceiverSeesClosedOnlyAfterTheLastSenderAndTheLastValue) {
     auto gone = std::move(sender);
   }
   EXPECT_EQ(receiver.try_receive(), 7);  // still queued
-  EXPECT_EQ(receiver.try_receive(), std::unexpected(ReceiveError::closed));
+  EXPECT_EQ(receiver.try_receive(), std::unexpected(ReceiveError::Closed));
 }
 
 TEST(Channel, SendersSeeClosedOnceTheReceiverIsGoneAndGetTheirValueBack) {
@@ -62,7 +62,7 @@ TEST(Channel, SendersSeeClosedOnceTheReceiverIsGoneAndGetTheirValueBack) {
   { auto receiver = std::move(pair.second); }
   auto sent = sender.try_send("late");
   ASSERT_FALSE(sent);
-  EXPECT_EQ(sent.error().error, SendError::closed);
+  EXPECT_EQ(sent.error().error, SendError::Closed);
   EXPECT_EQ(sent.error().value, "late");
 }
 
@@ -178,7 +178,7 @@ TEST(Channel, ASendCancelledWhileWaitingForRoomQueuesNothing) {
       if (outcome.index() == 0) {
         EXPECT_EQ(receiver.try_receive(), round);
       } else {
-        EXPECT_EQ(receiver.try_receive(), std::unexpected(ReceiveError::empty));
+        EXPECT_EQ(receiver.try_receive(), std::unexpected(ReceiveError::Empty));
       }
     }
   });
@@ -216,7 +216,7 @@ TEST(Wake, ACancelledWaitThrowsAndLeavesTheNextWakeToTheNextWait) {
     // The wake and the cancellation in the same turn: the wait throws all the same.
     wake.notify();
     task.abort();
-    CO_EXPECT_EQ((co_await task.join()).how, TaskEnd::How::cancelled);
+    CO_EXPECT_EQ((co_await task.join()).how, TaskEnd::How::Cancelled);
     CO_EXPECT_TRUE(co_await within(patience, wake.wait()));
   });
   EXPECT_FALSE(went_on);
@@ -234,11 +234,11 @@ TEST(Wake, OtherThreadsNotifyThroughTheRuntime) {
 TEST(LatestCell, KeepsOnlyTheNewestValue) {
   Runtime rt;
   auto [writer, reader] = LatestCell<int>::make(rt.executor());
-  EXPECT_EQ(reader.try_take(), std::unexpected(ReceiveError::empty));
+  EXPECT_EQ(reader.try_take(), std::unexpected(ReceiveError::Empty));
   EXPECT_TRUE(writer.set(1));
   EXPECT_TRUE(writer.set(2));
   EXPECT_EQ(reader.try_take(), 2);
-  EXPECT_EQ(reader.try_take(), std::unexpected(ReceiveError::empty));
+  EXPECT_EQ(reader.try_take(), std::unexpected(ReceiveError::Empty));
 }
 
 TEST(LatestCell, ClosesAfterTheWriterGoesAndTheLastValueIsTaken) {
@@ -248,7 +248,7 @@ TEST(LatestCell, ClosesAfterTheWriterGoesAndTheLastValueIsTaken) {
   EXPECT_TRUE(pair.first.set(5));
   { auto gone = std::move(pair.first); }
   EXPECT_EQ(reader.try_take(), 5);
-  EXPECT_EQ(reader.try_take(), std::unexpected(ReceiveError::closed));
+  EXPECT_EQ(reader.try_take(), std::unexpected(ReceiveError::Closed));
 }
 
 TEST(LatestCell, WriterLearnsThatTheReaderIsGone) {
@@ -278,7 +278,7 @@ TEST(LatestCell, AWaitingReaderWakesForAChangeAndForTheWritersEnd) {
       auto value = reader.try_take();
       if (value) {
         seen.push_back(std::to_string(*value));
-      } else if (value.error() == ReceiveError::closed) {
+      } else if (value.error() == ReceiveError::Closed) {
         seen.push_back("closed");
         break;
       }
@@ -334,10 +334,10 @@ TEST(Slots, CountStaysRightUnderThreads) {
 }
 
 TEST(TaskEnd, Texts) {
-  EXPECT_EQ((TaskEnd{TaskEnd::How::finished, {}}).text(), "finished");
-  EXPECT_EQ((TaskEnd{TaskEnd::How::cancelled, {}}).text(), "the task was cancelled");
-  EXPECT_EQ((TaskEnd{TaskEnd::How::failed, "boom"}).text(), "boom");
-  EXPECT_EQ((TaskEnd{TaskEnd::How::failed, {}}).text(), "no message");
+  EXPECT_EQ((TaskEnd{TaskEnd::How::Finished, {}}).text(), "finished");
+  EXPECT_EQ((TaskEnd{TaskEnd::How::Cancelled, {}}).text(), "the task was cancelled");
+  EXPECT_EQ((TaskEnd{TaskEnd::How::Failed, "boom"}).text(), "boom");
+  EXPECT_EQ((TaskEnd{TaskEnd::How::Failed, {}}).text(), "no message");
 }
 
 TEST(Task, JoinTellsHowTheTaskEnded) {
@@ -349,14 +349,14 @@ TEST(Task, JoinTellsHowTheTaskEnded) {
       throw std::runtime_error("it broke");
     }());
     auto stuck = Task::spawn(rt.executor(), []() -> asio::awaitable<void> { co_await sleep(1h); }());
-    CO_EXPECT_EQ((co_await fine.join()).how, TaskEnd::How::finished);
+    CO_EXPECT_EQ((co_await fine.join()).how, TaskEnd::How::Finished);
     auto failed = co_await broken.join();
-    EXPECT_EQ(failed.how, TaskEnd::How::failed);
+    EXPECT_EQ(failed.how, TaskEnd::How::Failed);
     EXPECT_EQ(failed.fault, "it broke");
     EXPECT_FALSE(stuck.finished());
     stuck.abort();
-    CO_EXPECT_EQ((co_await stuck.join()).how, TaskEnd::How::cancelled);
-    CO_EXPECT_EQ((co_await Task().join()).how, TaskEnd::How::finished);
+    CO_EXPECT_EQ((co_await stuck.join()).how, TaskEnd::How::Cancelled);
+    CO_EXPECT_EQ((co_await Task().join()).how, TaskEnd::How::Finished);
   });
 }
 
@@ -379,7 +379,7 @@ TEST(Task, AbortUnwindsThroughLaterWaits) {
     }(cleaned_up, went_on));
     co_await sleep(1ms);
     task.abort();
-    CO_EXPECT_EQ((co_await task.join()).how, TaskEnd::How::cancelled);
+    CO_EXPECT_EQ((co_await task.join()).how, TaskEnd::How::Cancelled);
   });
   EXPECT_TRUE(cleaned_up);
   EXPECT_FALSE(went_on);
@@ -422,15 +422,15 @@ TEST(Channel, RefusesWhenFullOrClosed) {
   EXPECT_TRUE(sender.try_send(1));
   auto full = sender.try_send(2);
   ASSERT_FALSE(full);
-  EXPECT_EQ(full.error().error, SendError::full);
+  EXPECT_EQ(full.error().error, SendError::Full);
   std::thread([&] {
     auto refused = sender.try_send(3);
-    EXPECT_EQ(refused.error().error, SendError::full);
+    EXPECT_EQ(refused.error().error, SendError::Full);
   }).join();
   { auto gone = std::move(pair.second); }
   auto closed = sender.try_send(4);
   ASSERT_FALSE(closed);
-  EXPECT_EQ(closed.error().error, SendError::closed);
+  EXPECT_EQ(closed.error().error, SendError::Closed);
 }
 
 TEST(Channel, AMovedFromSenderFindsTheChannelClosed) {
@@ -439,7 +439,7 @@ TEST(Channel, AMovedFromSenderFindsTheChannelClosed) {
   auto taken = std::move(sender);
   auto refused = sender.try_send(7);  // a use after the move, on purpose
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error().error, SendError::closed);
+  EXPECT_EQ(refused.error().error, SendError::Closed);
   EXPECT_EQ(refused.error().value, 7);
   EXPECT_TRUE(taken.try_send(8));
 }
@@ -451,12 +451,12 @@ TEST(Channel, AClosedChannelNeverTouchesTheRuntimeAgain) {
   receiver.close();
   auto dropped = receiver.try_receive();  // the queued value went with the close
   ASSERT_FALSE(dropped);
-  EXPECT_EQ(dropped.error(), ReceiveError::closed);
+  EXPECT_EQ(dropped.error(), ReceiveError::Closed);
   context->poll();
   std::thread([sender = sender]() mutable {
     auto refused = sender.try_send(2);
     ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().error, SendError::closed);
+    EXPECT_EQ(refused.error().error, SendError::Closed);
   }).join();  // and that sender's end posted nothing either
   EXPECT_EQ(context->poll(), 0u);
   // Even with the runtime gone, sending and dropping the last sender on another thread are safe.
@@ -623,7 +623,7 @@ TEST(RuntimeShutdown, ClosesTheChannelOfAWaitingTaskForOtherThreads) {
   std::thread([&sender] {
     auto refused = sender.try_send(3);
     ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().error, SendError::closed);
+    EXPECT_EQ(refused.error().error, SendError::Closed);
   }).join();
 }
 

@@ -67,10 +67,10 @@ TEST(PageGuard, ReportsClosedForATaskThatFailsOrIsAborted) {
       co_await sleep(1h);
     }(sender));
     const auto failed = co_await failing.join();
-    EXPECT_EQ(failed.how, kit::TaskEnd::How::failed);
+    EXPECT_EQ(failed.how, kit::TaskEnd::How::Failed);
     stuck.abort();
     const auto cancelled = co_await stuck.join();
-    EXPECT_EQ(cancelled.how, kit::TaskEnd::How::cancelled);
+    EXPECT_EQ(cancelled.how, kit::TaskEnd::How::Cancelled);
     auto first = receiver.try_receive();
     auto second = receiver.try_receive();
     CO_ASSERT_TRUE(first && second);

@@ -718,7 +718,7 @@ TEST_F(PageServerTest, AStopClosesOpenPagesWithinTheGrace) {
     CO_EXPECT_TRUE(co_await bridge.next_closed());
     CO_EXPECT_EQ(co_await silent.read_to_end(), "");
     CO_EXPECT_TRUE(co_await answering.answer_close());  // an answer that comes late does no harm
-    CO_EXPECT_EQ((co_await stopping.join()).how, kit::TaskEnd::How::finished);
+    CO_EXPECT_EQ((co_await stopping.join()).how, kit::TaskEnd::How::Finished);
     CO_EXPECT_FALSE(co_await connectable(bridge.port()));
   });
   bridge.finish();

@@ -120,9 +120,9 @@ TEST(UpgradeRules, FollowTheLibrary) {
 }
 
 TEST(ErrorText, CapsAndSocketErrorsReadAsIoErrors) {
-  EXPECT_EQ(error_text(net::make_error_code(net::StreamError::handshake_over_cap)),
+  EXPECT_EQ(error_text(net::make_error_code(net::StreamError::HandshakeOverCap)),
             "IO error: handshake over the size cap");
-  EXPECT_EQ(error_text(net::make_error_code(net::StreamError::too_many_bytes)),
+  EXPECT_EQ(error_text(net::make_error_code(net::StreamError::TooManyBytes)),
             "IO error: page sent more bytes than allowed");
   EXPECT_TRUE(error_text(boost::asio::error::connection_reset).starts_with("IO error: "));
   const boost::system::error_code too_big = boost::beast::websocket::error::message_too_big;
@@ -130,13 +130,13 @@ TEST(ErrorText, CapsAndSocketErrorsReadAsIoErrors) {
 }
 
 TEST(BindError, TextsNameTheProtocolAndThePort) {
-  auto in_use = net::BindError::from(net::Protocol::tcp, 2992, boost::asio::error::address_in_use);
+  auto in_use = net::BindError::from(net::Protocol::Tcp, 2992, boost::asio::error::address_in_use);
   EXPECT_TRUE(in_use.in_use);
   EXPECT_EQ(in_use.text(),
             "TCP port 127.0.0.1:2992 is already in use. Tolvaro DCS Bridge, or the older Node bridge, is probably "
             "already running.");
   const boost::system::error_code denied = boost::asio::error::access_denied;
-  auto other = net::BindError::from(net::Protocol::udp, 9790, denied);
+  auto other = net::BindError::from(net::Protocol::Udp, 9790, denied);
   EXPECT_FALSE(other.in_use);
   EXPECT_EQ(other.text(), "cannot open UDP port 127.0.0.1:9790: " + denied.message());
 }

@@ -11,7 +11,7 @@ UiThreadState& state() {
 
 void on_panic() noexcept {
   try {
-    base::log(base::Level::error, "a UI callback panicked; closing the program cleanly");
+    base::log(base::Level::Error, "a UI callback panicked; closing the program cleanly");
   } catch (...) {
     // The line is lost; the program still closes.
   }

@@ -6,7 +6,7 @@ namespace cli {
 namespace {
 
 DWORD std_id(base::StdStream stream) {
-  return stream == base::StdStream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+  return stream == base::StdStream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
 }
 
 class SystemConsole final : public ConsoleApi {

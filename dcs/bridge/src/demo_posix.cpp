@@ -5,7 +5,7 @@ namespace demo {
 
 // The pieces are windows, which only the Windows program has.
 int ui_demo(cli::DemoKind) {
-  base::log(base::Level::error, "ui-demo needs the Windows build");
+  base::log(base::Level::Error, "ui-demo needs the Windows build");
   return 1;
 }
 

@@ -36,7 +36,7 @@ int run_demo_tray(const DemoTray& settings) {
         return true;
       });
   if (ran) return 0;
-  base::log(base::Level::error, ran.error().text());
+  base::log(base::Level::Error, ran.error().text());
   return 1;
 }
 

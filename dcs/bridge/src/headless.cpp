@@ -32,7 +32,7 @@ asio::awaitable<int> run_until_stopped(HeadlessSetup setup) {
 
   std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env(setup.env);
   if (!config) {
-    base::log(base::Level::error, config.error().text());
+    base::log(base::Level::Error, config.error().text());
     co_return 2;
   }
   const asio::any_io_executor executor = co_await asio::this_coro::executor;
@@ -49,7 +49,7 @@ asio::awaitable<int> run_until_stopped(HeadlessSetup setup) {
       start_services(*config, source, repair);
   std::expected<shuttle::ShuttleHandle, net::BindError> started = co_await std::move(starting);
   if (!started) {
-    base::log(base::Level::error, "Tolvaro DCS Bridge did not start: " + started.error().text());
+    base::log(base::Level::Error, "Tolvaro DCS Bridge did not start: " + started.error().text());
     co_return 1;
   }
   shuttle::ShuttleHandle& link = *started;
@@ -62,7 +62,7 @@ asio::awaitable<int> run_until_stopped(HeadlessSetup setup) {
       co_await (std::move(stop) || std::move(ended));
 
   if (const auto* end = std::get_if<net::kit::TaskEnd>(&first)) {
-    base::log(base::Level::error, "Tolvaro DCS Bridge stopped on an error: " + shuttle::handle::describe_end(*end));
+    base::log(base::Level::Error, "Tolvaro DCS Bridge stopped on an error: " + shuttle::handle::describe_end(*end));
     co_return 1;
   }
   base::info("stopping on " + std::string(stop_signal::reason_text(std::get<stop_signal::StopReason>(first))));
@@ -70,7 +70,7 @@ asio::awaitable<int> run_until_stopped(HeadlessSetup setup) {
   asio::awaitable<std::optional<std::string>> stopping = stop_link(std::move(link));
   const std::optional<std::string> error = co_await std::move(stopping);
   if (error) {
-    base::log(base::Level::error, "Tolvaro DCS Bridge stopped on an error: " + *error);
+    base::log(base::Level::Error, "Tolvaro DCS Bridge stopped on an error: " + *error);
     co_return 1;
   }
   base::info("stopped");

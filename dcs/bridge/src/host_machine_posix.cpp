@@ -8,7 +8,7 @@ namespace {
 using machine::IoError;
 using machine::Path;
 
-IoError no_disk() { return machine::plain_error(machine::IoErrorKind::not_found, "this build has no DCS folders"); }
+IoError no_disk() { return machine::plain_error(machine::IoErrorKind::NotFound, "this build has no DCS folders"); }
 
 // An empty disk: nothing can be found, read or written, and removing what is not there succeeds.
 class EmptyFileSystem final : public machine::FileSystem {

@@ -47,13 +47,13 @@ void report_install_error(const machine::KnownFolders& kf, const InstallError& e
     case InstallError::Kind::FolderRefused:
       // The one refusal a user may override from the command line says how.
       if (error.refusal && error.refusal->kind == machine::FolderCheckError::Kind::NeverWritten) {
-        base::log(base::Level::error, error.text() + " To install there anyway, add --allow-unknown-folder.");
+        base::log(base::Level::Error, error.text() + " To install there anyway, add --allow-unknown-folder.");
         return;
       }
       break;
     default: break;
   }
-  base::log(base::Level::error, error.text());
+  base::log(base::Level::Error, error.text());
 }
 
 }  // namespace
@@ -140,7 +140,7 @@ int install_verb(const machine::Machine& m, const InstallArgs& args, const MakeP
     }
   }
   if (prompt && prompt->dialog_failed()) {
-    base::log(base::Level::error, "a dialog failed; the install may be incomplete");
+    base::log(base::Level::Error, "a dialog failed; the install may be incomplete");
     return 1;
   }
   if (!result) {
@@ -164,7 +164,7 @@ int remove_verb(const machine::Machine& m) {
   {
     std::expected<install::InstallLock, InstallError> lock = install::take_install_lock(m);
     if (!lock) {
-      base::log(base::Level::error, lock.error().text());
+      base::log(base::Level::Error, lock.error().text());
       return install_exit_code(lock.error());
     }
     folders = machine::discover_folders(m, machine::hand_picked_folders(m));
@@ -180,7 +180,7 @@ int remove_verb(const machine::Machine& m) {
     return 0;
   }
   for (const Failure& f : failures)
-    base::log(base::Level::error, "removing from " + machine::show_path(kf, f.folder) + ": " + f.error.text());
+    base::log(base::Level::Error, "removing from " + machine::show_path(kf, f.folder) + ": " + f.error.text());
   return failures.empty() ? 0 : 1;
 }
 

@@ -41,7 +41,7 @@ const char* needs_machine(const Command& command) {
 
 int dispatch(const Command& command, const std::shared_ptr<const machine::Machine>& machine) {
   if (const char* what = needs_machine(command); what && !machine) {
-    base::log(base::Level::error, std::string(what) + " needs the Windows build: this one cannot reach DCS folders");
+    base::log(base::Level::Error, std::string(what) + " needs the Windows build: this one cannot reach DCS folders");
     return 1;
   }
   struct Dispatch {
@@ -75,18 +75,18 @@ int run_main(std::span<const bridge::OsString> args, const bridge::Environment& 
 
   std::expected<Command, UsageError> command = parse_command_line(args);
   if (!command) {
-    base::log(base::Level::error, usage_error_text(command.error()));
+    base::log(base::Level::Error, usage_error_text(command.error()));
     bridge::print_line(kUsageText);
     return 2;
   }
   // A build with a test hook would point the install code at this folder; this one would use the
   // real DCS folders instead, so it refuses rather than surprise whoever set it.
   if (env.get(kTestRootVariable)) {
-    base::log(base::Level::error,
+    base::log(base::Level::Error,
               std::string(kTestRootVariable) + " is set, but this build has no test hook. Unset it.");
     return 2;
   }
-  // Shared: tray mode hands it on to threads that may outlive this call.
+  // Shared: tray mode hands it on to its worker and monitor threads.
   std::shared_ptr<const machine::Machine> machine;
   if (std::optional<machine::Machine> host = host_machine())
     machine = std::make_shared<const machine::Machine>(std::move(*host));
@@ -101,9 +101,9 @@ int main(std::span<const bridge::OsString> args, const bridge::Environment& env)
   try {
     return run_main(args, env);
   } catch (const std::exception& e) {
-    base::log(base::Level::error, "internal error: " + base::clip(e.what()));
+    base::log(base::Level::Error, "internal error: " + base::clip(e.what()));
   } catch (...) {
-    base::log(base::Level::error, "internal error: no message");
+    base::log(base::Level::Error, "internal error: no message");
   }
   return 1;
 }

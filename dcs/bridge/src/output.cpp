@@ -21,7 +21,7 @@ void print_line(std::string_view text) {
     sink->write_line(line);
     return;
   }
-  base::write_std(base::StdStream::out, line);
+  base::write_std(base::StdStream::Out, line);
 }
 
 OutputSink* set_output_sink(OutputSink* sink) { return g_sink.exchange(sink); }

@@ -54,7 +54,7 @@ int run_headless(const machine::Machine& machine, const std::function<machine::M
       run_until_stopped({.machine = machine, .monitor_machine = monitor_machine, .env = bridge::process_environment()}),
       &code));
   if (!ran) {
-    base::log(base::Level::error, "cannot start the async runtime: " + ran.error());
+    base::log(base::Level::Error, "cannot start the async runtime: " + ran.error());
     return 1;
   }
   return code;

@@ -32,7 +32,7 @@ asio::awaitable<std::expected<shuttle::ShuttleHandle, net::BindError>> start_ser
     bridge::BridgeConfig config, std::shared_ptr<shuttle::StatusSource> status,
     std::shared_ptr<shuttle::RepairOpener> repair) {
   const asio::any_io_executor executor = co_await asio::this_coro::executor;
-  auto [events, event_receiver] = net::PageEventQueue::make(executor, net::page_event_queue_size);
+  auto [events, event_receiver] = net::PageEventQueue::make(executor, net::kPageEventQueueSize);
   std::expected<net::PageServer, net::BindError> server =
       net::page_server::start(executor, page_server_config(config), std::move(events));
   if (!server) co_return std::unexpected(server.error());
@@ -47,7 +47,7 @@ asio::awaitable<std::optional<std::string>> stop_link(shuttle::ShuttleHandle lin
   // Awaited from a named local: g++ 12 can destroy the temporaries of a co_await expression twice.
   asio::awaitable<net::kit::TaskEnd> stopping = std::move(link).stop();
   const net::kit::TaskEnd end = co_await std::move(stopping);
-  if (end.how == net::kit::TaskEnd::How::finished) co_return std::nullopt;
+  if (end.how == net::kit::TaskEnd::How::Finished) co_return std::nullopt;
   co_return shuttle::handle::describe_end(end);
 }
 

@@ -55,8 +55,8 @@ class RelayWakeCell {
   std::optional<shuttle::ShuttleCommands> commands_;
 };
 
-// Empties the wake cell on every way out of a run, so that the monitor thread, which may outlive
-// the runtime, never sends to the link's channel after it.
+// Empties the wake cell on every way out of a run, before the monitor thread is stopped, so that
+// the monitor never sends to the link's channel once the link is going.
 struct ClearOnExit {
   std::shared_ptr<RelayWakeCell> cell;
   ~ClearOnExit() { cell->clear(); }

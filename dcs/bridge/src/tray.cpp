@@ -81,17 +81,17 @@ void WorkerLink::refresh_now() {
   }
   monitor::ReplyChannel reply = monitor::reply_channel();
   if (!commands_.send(monitor::CheckNow{std::move(reply.sender)})) {
-    base::log(base::Level::error, kMonitorStopped);
+    base::log(base::Level::Error, kMonitorStopped);
     return;
   }
   const std::expected<monitor::CheckReply, monitor::WaitError> answer =
       reply.receiver.wait_until(monitor::add_duration(base::Clock::now(), kRefreshWait));
   if (answer) {
     if (*answer == monitor::CheckReply::Skipped) base::info(kInstallInProgress);
-  } else if (answer.error() == monitor::WaitError::timed_out) {
+  } else if (answer.error() == monitor::WaitError::TimedOut) {
     base::warn("the install check took too long; the menu shows the last one");
   } else {
-    base::log(base::Level::error, kMonitorStopped);
+    base::log(base::Level::Error, kMonitorStopped);
   }
 }
 
@@ -131,7 +131,7 @@ void worker_main(bridge::BridgeConfig config, machine::Machine machine, BridgeEv
   } catch (...) {
   }
   if (fault.empty()) fault = "no message";
-  base::log(base::Level::error, "an internal error in the bridge worker: " + base::clip(fault));
+  base::log(base::Level::Error, "an internal error in the bridge worker: " + base::clip(fault));
   events.send(StoppedOnError{"an internal error in its bridge: " + base::clip(fault)});
 }
 

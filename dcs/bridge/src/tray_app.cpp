@@ -106,7 +106,7 @@ void TrayApp::handle_event(tray::TrayUi& ui, tray::TrayEvent<tray::BridgeEvent> 
       app.refresh(ui);
     }
     void operator()(tray::DidNotStart& failure) const {
-      base::log(base::Level::error, "Tolvaro DCS Bridge did not start: " + failure.message);
+      base::log(base::Level::Error, "Tolvaro DCS Bridge did not start: " + failure.message);
       if (failure.port_taken)
         base::info("another program holds the bridge's port; exiting quietly");
       else
@@ -121,7 +121,7 @@ void TrayApp::handle_event(tray::TrayUi& ui, tray::TrayEvent<tray::BridgeEvent> 
     }
     void operator()(tray::OpenRepair) const { app.start_repair(ui, false); }
     void operator()(tray::StoppedOnError& failure) const {
-      base::log(base::Level::error, "Tolvaro DCS Bridge stopped on an error: " + failure.message);
+      base::log(base::Level::Error, "Tolvaro DCS Bridge stopped on an error: " + failure.message);
       // The worker has ended: nothing is left to stop.
       if (app.link_in_use_) throw std::logic_error("the bridge link was dropped while it was in use");
       app.link_.reset();

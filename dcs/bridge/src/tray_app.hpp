@@ -19,8 +19,8 @@ namespace tray_app {
 
 // Tray mode over `machine`: the bridge with its tray icon until the user quits. `announce` shows
 // the one-time "is running" notice (false when started at sign-in). Returns 0, 1, or 2 on a
-// configuration error. The repair flows and the bridge worker (with its monitor thread, which may
-// outlive this call) share `machine`.
+// configuration error. The repair flows and the bridge worker (with its monitor thread) share
+// `machine`; both threads have ended when it returns, or the process ends instead.
 int run(std::shared_ptr<const machine::Machine> machine, bool announce);
 
 // Opens a web address in the user's browser; a failure is only logged.

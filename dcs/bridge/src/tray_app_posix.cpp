@@ -6,7 +6,7 @@ namespace tray_app {
 // The tray window and the browser exist only in the Windows program; main refuses tray mode here
 // before it gets this far.
 int run(std::shared_ptr<const machine::Machine>, bool) {
-  base::log(base::Level::error, "tray mode needs the Windows build");
+  base::log(base::Level::Error, "tray mode needs the Windows build");
   return 1;
 }
 

@@ -36,7 +36,7 @@ void open_url(std::string_view address) {
 int run(std::shared_ptr<const machine::Machine> machine, bool announce) {
   std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env();
   if (!config) {
-    base::log(base::Level::error, config.error().text());
+    base::log(base::Level::Error, config.error().text());
     return 2;
   }
   const std::string class_name = window_class_name(config->page_port);
@@ -77,7 +77,7 @@ int run(std::shared_ptr<const machine::Machine> machine, bool announce) {
         ran.error().kind == tray::UiError::Kind::CallbackPanicked
             ? wording::stopped_dialog("an internal error in its window")
             : wording::couldnt_start_dialog("Windows refused its tray icon: " + ran.error().text() + ".");
-    base::log(base::Level::error, "the tray stopped: " + ran.error().text());
+    base::log(base::Level::Error, "the tray stopped: " + ran.error().text());
     dialogs::DialogHost standalone;
     standalone.tell(told);
   }

@@ -11,11 +11,11 @@ namespace cli {
 int start_with_windows_verb(bool on) {
   std::expected<bridge::Autostart, base::OsError> autostart = bridge::Autostart::for_this_program();
   if (!autostart) {
-    base::log(base::Level::error, "cannot find this program's path: " + autostart.error().text);
+    base::log(base::Level::Error, "cannot find this program's path: " + autostart.error().text);
     return 1;
   }
   if (std::expected<void, base::OsError> set = autostart->set(on); !set) {
-    base::log(base::Level::error, "cannot change Start with Windows: " + set.error().text);
+    base::log(base::Level::Error, "cannot change Start with Windows: " + set.error().text);
     return 1;
   }
   bridge::print_line(on ? "Tolvaro DCS Bridge will start with Windows"
@@ -26,7 +26,7 @@ int start_with_windows_verb(bool on) {
 int quit_verb(const QuitOther& quit_other) {
   std::expected<bridge::BridgeConfig, bridge::ConfigError> config = bridge::BridgeConfig::from_env();
   if (!config) {
-    base::log(base::Level::error, config.error().text());
+    base::log(base::Level::Error, config.error().text());
     return 2;
   }
   switch (quit_other(tray_app::window_class_name(config->page_port))) {
@@ -40,7 +40,7 @@ int quit_verb(const QuitOther& quit_other) {
       break;
   }
   static_assert(tray::kQuitWait == std::chrono::seconds(10), "the line below names the wait");
-  base::log(base::Level::error, "Tolvaro DCS Bridge was not seen to quit within 10 seconds");
+  base::log(base::Level::Error, "Tolvaro DCS Bridge was not seen to quit within 10 seconds");
   return 1;
 }
 

@@ -20,7 +20,7 @@ const Handle kConsole = handle(0x300);
 class FakeConsole : public cli::ConsoleApi {
  public:
   FakeConsole(Handle out, Handle err, bool has_parent) : out_(out), err_(err), has_parent_(has_parent) {}
-  Handle std_handle(base::StdStream stream) override { return stream == base::StdStream::out ? out_ : err_; }
+  Handle std_handle(base::StdStream stream) override { return stream == base::StdStream::Out ? out_ : err_; }
   bool attach_parent() override {
     ++attach_calls;
     if (!has_parent_) return false;
@@ -28,7 +28,7 @@ class FakeConsole : public cli::ConsoleApi {
     return true;
   }
   void set_std_handle(base::StdStream stream, Handle h) override {
-    (stream == base::StdStream::out ? out_ : err_) = h;
+    (stream == base::StdStream::Out ? out_ : err_) = h;
   }
   Handle out_, err_;
   int attach_calls = 0;

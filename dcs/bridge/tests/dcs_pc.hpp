@@ -23,9 +23,9 @@ inline void add_one_dcs(machine::testing::FakeMachine& fake) {
   fake.add_drive('D');
   fake.add_folder(kSavedGames);
   fake.add_folder("C:\\Users\\ann\\AppData\\Local");
-  fake.set_known_folder(machine::KnownFolder::profile, "C:\\Users\\ann");
-  fake.set_known_folder(machine::KnownFolder::saved_games, kSavedGames);
-  fake.set_known_folder(machine::KnownFolder::local_app_data, "C:\\Users\\ann\\AppData\\Local");
+  fake.set_known_folder(machine::KnownFolder::Profile, "C:\\Users\\ann");
+  fake.set_known_folder(machine::KnownFolder::SavedGames, kSavedGames);
+  fake.set_known_folder(machine::KnownFolder::LocalAppData, "C:\\Users\\ann\\AppData\\Local");
   fake.add_folder("D:\\DCS World");
   fake.set_registry(machine::RegistryRoot::CurrentUser, "Software\\Eagle Dynamics\\DCS World", "Path", "D:\\DCS World");
   fake.add_folder(std::string(kDcs) + "\\Config");

@@ -195,7 +195,7 @@ TEST(HeadlessStatusSource, ReadsTheSnapshotAndSendsTheMonitorItsCommands) {
 
 TEST(RelayWakeCell, ReachesTheLinkOnlyWhileItIsSet) {
   Runtime rt;
-  auto [sender, receiver] = shuttle::CommandChannel::make(rt.executor(), shuttle::command_channel_size);
+  auto [sender, receiver] = shuttle::CommandChannel::make(rt.executor(), shuttle::kCommandChannelSize);
   run::RelayWakeCell cell;
   // Before the services have started there is nobody to tell.
   run::notify_headless(cell);
@@ -215,7 +215,7 @@ TEST(RelayWakeCell, ReachesTheLinkOnlyWhileItIsSet) {
 
   cell.clear();
   EXPECT_FALSE(cell.status_changed());
-  EXPECT_EQ(receiver.try_receive(), Received(std::unexpected(net::kit::ReceiveError::empty)));
+  EXPECT_EQ(receiver.try_receive(), Received(std::unexpected(net::kit::ReceiveError::Empty)));
 }
 
 // Environment variables as a test sets them.

@@ -138,7 +138,7 @@ TEST(NotifyTray, PostsStatusChangedAndWakesTheRelayOnlyOnceTheServicesRun) {
   for (const bool services_up : {false, true}) {
     SCOPED_TRACE(services_up ? "services up" : "services not up yet");
     asio::io_context context;
-    auto [sender, receiver] = shuttle::CommandChannel::make(context.get_executor(), shuttle::command_channel_size);
+    auto [sender, receiver] = shuttle::CommandChannel::make(context.get_executor(), shuttle::kCommandChannelSize);
     UiSide ui;
     run::RelayWakeCell cell;
     if (services_up) cell.set(shuttle::ShuttleCommands(sender));

@@ -111,9 +111,9 @@ class Verbs : public ::testing::Test {
     fake_.add_drive('D');
     fake_.add_folder(kSavedGames);
     fake_.add_folder(kLocal);
-    fake_.set_known_folder(machine::KnownFolder::profile, kProfile);
-    fake_.set_known_folder(machine::KnownFolder::saved_games, kSavedGames);
-    fake_.set_known_folder(machine::KnownFolder::local_app_data, kLocal);
+    fake_.set_known_folder(machine::KnownFolder::Profile, kProfile);
+    fake_.set_known_folder(machine::KnownFolder::SavedGames, kSavedGames);
+    fake_.set_known_folder(machine::KnownFolder::LocalAppData, kLocal);
     fake_.add_folder("D:\\DCS World");
     fake_.set_registry(machine::RegistryRoot::CurrentUser, kEagle, "Path", "D:\\DCS World");
     fake_.add_folder(std::string(kDcs) + "\\Config");
@@ -207,7 +207,7 @@ TEST(CheckLines, EveryStatusGivesItsWordAndExitCode) {
   };
   machine::testing::FakeMachine fake;
   fake.add_folder(kProfile);
-  fake.set_known_folder(machine::KnownFolder::profile, kProfile);
+  fake.set_known_folder(machine::KnownFolder::Profile, kProfile);
   machine::Machine m = fake.machine();
   for (const Case& c : cases) {
     install::ScanResult scan;
@@ -237,7 +237,7 @@ TEST(CheckLines, EveryStatusGivesItsWordAndExitCode) {
 TEST(CheckLines, SeveralFoldersAreEachListedWithTheirProblems) {
   machine::testing::FakeMachine fake;
   fake.add_folder(kProfile);
-  fake.set_known_folder(machine::KnownFolder::profile, kProfile);
+  fake.set_known_folder(machine::KnownFolder::Profile, kProfile);
   machine::Machine m = fake.machine();
   install::ScanResult scan;
   install::FolderStatus dcs;

@@ -87,12 +87,12 @@ TEST(FolderText, NamesFoldersUnderSavedGamesShortly) {
   };
   machine::testing::FakeMachine fake;
   fake.add_folder("C:\\Users\\ann\\Saved Games\\");
-  fake.set_known_folder(machine::KnownFolder::saved_games, "C:\\Users\\ann\\Saved Games\\");
+  fake.set_known_folder(machine::KnownFolder::SavedGames, "C:\\Users\\ann\\Saved Games\\");
   machine::Machine m = fake.machine();
   for (const Case& c : cases) EXPECT_EQ(wording::folder_text(*m.known_folders, Path(c.folder)), c.text) << c.folder;
 
   // Without a Saved Games folder every folder is named in full.
-  fake.set_known_folder(machine::KnownFolder::saved_games, std::nullopt);
+  fake.set_known_folder(machine::KnownFolder::SavedGames, std::nullopt);
   EXPECT_EQ(wording::folder_text(*m.known_folders, Path("C:\\Users\\ann\\Saved Games\\DCS")),
             "C:\\Users\\ann\\Saved Games\\DCS");
 }
@@ -253,7 +253,7 @@ TEST(InstallErrorText, TellsEachErrorInTheUsersWords) {
   const machine::KnownFolders& kf = *m.known_folders;
   const Path dcs("C:\\DCS");
   const Path export_lua("C:\\DCS\\Scripts\\Export.lua");
-  const InstallError write = InstallError::io_failed(kf, install::Operation::write, export_lua, machine::IoError{});
+  const InstallError write = InstallError::io_failed(kf, install::Operation::Write, export_lua, machine::IoError{});
   const auto refused = [](FolderCheckError::Kind kind) {
     return InstallError::folder_refused({kind, Path("C:\\DCS")});
   };
@@ -286,7 +286,7 @@ TEST(InstallErrorText, TellsEachErrorInTheUsersWords) {
       {InstallError::put_back_failed(kf, write, export_lua, write, std::nullopt),
        "Writing Export.lua failed, and so did putting it back."},
       {write, "Tolvaro couldn't write one of its files in your DCS folder. Your antivirus may have blocked it."},
-      {InstallError::io_failed(kf, install::Operation::create, dcs, machine::IoError{}),
+      {InstallError::io_failed(kf, install::Operation::Create, dcs, machine::IoError{}),
        "Tolvaro couldn't create one of its files in your DCS folder. Your antivirus may have blocked it."},
       {InstallError::written_file_gone(kf, export_lua),
        "A file Tolvaro wrote did not stay as written. Security software may have removed or changed it."},

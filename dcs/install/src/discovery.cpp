@@ -47,7 +47,7 @@ std::vector<Path> steam_libraries(const Machine& m, const Path& steam) {
   const Path file = steam.join(kSteamLibraryList);
   ReadOutcome outcome = m.files->read(file);
   if (const auto* error = std::get_if<IoError>(&outcome)) {
-    log_once(Level::warn, "cannot read " + show_path(*m.known_folders, file) + ": " + error->text);
+    log_once(Level::Warn, "cannot read " + show_path(*m.known_folders, file) + ": " + error->text);
     return {};
   }
   std::vector<Path> libraries;
@@ -92,7 +92,7 @@ std::optional<Path> install_variant(const Machine& m, const Path& saved_games, c
   const KnownFolders& known = *m.known_folders;
   std::string name = "DCS";
   if (const auto* error = std::get_if<IoError>(&outcome)) {
-    log_once(Level::warn, "skipping the DCS install at " + show_path(known, install) +
+    log_once(Level::Warn, "skipping the DCS install at " + show_path(known, install) +
                               ": cannot read " + show_path(known, file) + ": " + error->text);
     return std::nullopt;
   }
@@ -102,7 +102,7 @@ std::optional<Path> install_variant(const Machine& m, const Path& saved_games, c
     while (!word.empty() && word.front() == 0xFEFF) word.remove_prefix(1);
     word = trim_white_space(word);
     auto skip = [&](const std::string& reason) {
-      log_once(Level::info, "skipping the DCS install at " + show_path(known, install) + ": " + reason);
+      log_once(Level::Info, "skipping the DCS install at " + show_path(known, install) + ": " + reason);
       return std::nullopt;
     };
     const std::string written = encode_utf8(word);
@@ -135,7 +135,7 @@ std::vector<FolderCandidate> discover_folders(const Machine& m, const std::vecto
       if (m.files->kind(install) == PathKind::Folder) {
         present.push_back(install);
       } else {
-        log_once(Level::info, "skipping the DCS install at " + show_path(*m.known_folders, install) +
+        log_once(Level::Info, "skipping the DCS install at " + show_path(*m.known_folders, install) +
                                   ": the folder is gone");
       }
     }
@@ -143,7 +143,7 @@ std::vector<FolderCandidate> discover_folders(const Machine& m, const std::vecto
       if (std::optional<Path> folder = install_variant(m, *saved_games, install))
         found.push_back({*folder, install});
   } else {
-    log_once(Level::warn, "Windows did not say where Saved Games is, so no DCS install can be used");
+    log_once(Level::Warn, "Windows did not say where Saved Games is, so no DCS install can be used");
   }
   for (const Path& extra : extra_folders) found.push_back({extra, std::nullopt});
 
@@ -201,7 +201,7 @@ std::vector<Path> hand_picked_folders(const Machine& m) {
            at = text.find(plain, at + shown.size()))
         text.replace(at, plain.size(), shown);
     }
-    log_once(Level::warn, "ignoring a hand-picked folder from the settings file: " + text);
+    log_once(Level::Warn, "ignoring a hand-picked folder from the settings file: " + text);
   }
   return kept;
 }

@@ -102,7 +102,7 @@ std::uint32_t collector_version() {
   static const std::uint32_t version = [] {
     std::optional<std::uint32_t> v = read_collector_version(COLLECTOR_FILE.contents);
     if (!v) {
-      base::log(base::Level::error, "the embedded collector assigns COLLECTOR_VERSION");
+      base::log(base::Level::Error, "the embedded collector assigns COLLECTOR_VERSION");
       std::abort();
     }
     return *v;

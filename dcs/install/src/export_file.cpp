@@ -16,7 +16,7 @@ std::unexpected<InstallError> io(const machine::Machine& m, Operation op, const 
 std::expected<void, InstallError> write_and_verify(const machine::Machine& m, const Path& path,
                                                    std::string_view bytes) {
   if (auto written = m.files->write_in_place(path, bytes); !written)
-    return io(m, Operation::write, path, written.error());
+    return io(m, Operation::Write, path, written.error());
   return verify_written(m, path, bytes);
 }
 
@@ -24,7 +24,7 @@ std::expected<void, InstallError> write_and_verify(const machine::Machine& m, co
 // may have changed (or deleted) it since, and a change must not be written over.
 std::expected<void, InstallError> unchanged_since_load(const machine::Machine& m, const LoadedExportLua& loaded) {
   machine::ReadOutcome now = m.files->read(loaded.path);
-  if (auto* error = std::get_if<machine::IoError>(&now)) return io(m, Operation::read, loaded.path, *error);
+  if (auto* error = std::get_if<machine::IoError>(&now)) return io(m, Operation::Read, loaded.path, *error);
   const auto* bytes = std::get_if<machine::Bytes>(&now);
   if (!bytes || *bytes != *loaded.text)
     return std::unexpected(InstallError::changed_since_read(*m.known_folders, loaded.path));
@@ -50,7 +50,7 @@ std::expected<void, InstallError> verify_written(const machine::Machine& m, cons
   machine::ReadOutcome outcome = m.files->read(path);
   if (std::holds_alternative<machine::Missing>(outcome))
     return std::unexpected(InstallError::written_file_gone(*m.known_folders, path));
-  if (auto* error = std::get_if<machine::IoError>(&outcome)) return io(m, Operation::read, path, *error);
+  if (auto* error = std::get_if<machine::IoError>(&outcome)) return io(m, Operation::Read, path, *error);
   if (std::get<machine::Bytes>(outcome) != bytes)
     return std::unexpected(InstallError::written_file_differs(*m.known_folders, path));
   return {};
@@ -60,7 +60,7 @@ std::expected<LoadedExportLua, InstallError> load_export_lua(const machine::Mach
   LoadedExportLua loaded;
   loaded.path = export_lua_path(folder);
   machine::ReadOutcome outcome = m.files->read(loaded.path);
-  if (auto* error = std::get_if<machine::IoError>(&outcome)) return io(m, Operation::read, loaded.path, *error);
+  if (auto* error = std::get_if<machine::IoError>(&outcome)) return io(m, Operation::Read, loaded.path, *error);
   if (auto* bytes = std::get_if<machine::Bytes>(&outcome)) loaded.text = std::move(*bytes);
   std::expected<export_lua::ExportLuaCounts, export_lua::Refused> counts =
       export_lua::analyse(loaded.text.value_or(std::string()));
@@ -69,7 +69,7 @@ std::expected<LoadedExportLua, InstallError> load_export_lua(const machine::Mach
   loaded.own = counts->own;
   if (loaded.text) {
     std::expected<bool, machine::IoError> read_only = m.files->is_read_only(loaded.path);
-    if (!read_only) return io(m, Operation::read, loaded.path, read_only.error());
+    if (!read_only) return io(m, Operation::Read, loaded.path, read_only.error());
     loaded.read_only = *read_only;
   }
   return loaded;
@@ -94,7 +94,7 @@ std::expected<void, InstallError> back_up_once(const machine::Machine& m, const 
       case PathKind::Folder:
         return std::unexpected(InstallError::backup_is_folder(*m.known_folders, backup));
       case PathKind::Missing:
-        return io(m, Operation::write, backup, written.error());
+        return io(m, Operation::Write, backup, written.error());
     }
   }
   if (auto verified = verify_written(m, backup, text); !verified) {
@@ -121,26 +121,26 @@ std::expected<void, InstallError> write_export_lua(const machine::Machine& m, co
 std::expected<void, InstallError> create_export_lua(const machine::Machine& m, const Path& path,
                                                     std::string_view new_text, const Path& marker) {
   if (std::optional<Path> parent = marker.parent())
-    if (auto made = m.files->create_dir_all(*parent); !made) return io(m, Operation::create, *parent, made.error());
+    if (auto made = m.files->create_dir_all(*parent); !made) return io(m, Operation::Create, *parent, made.error());
   if (auto written = m.files->write_atomic(marker, ""); !written)
-    return io(m, Operation::write, marker, written.error());
+    return io(m, Operation::Write, marker, written.error());
   if (auto verified = verify_written(m, marker, ""); !verified) return verified;
   // Create-only: a file that appeared since the load is someone else's and is not replaced; the
   // marker would claim it as the program's, so it goes again.
   if (auto written = m.files->write_new(path, new_text); !written) {
     discard(m, marker);
-    return io(m, Operation::write, path, written.error());
+    return io(m, Operation::Write, path, written.error());
   }
   std::expected<void, InstallError> first = verify_written(m, path, new_text);
   if (first) return first;
   // Putting back a file that did not exist means deleting it again.
   std::expected<void, InstallError> put_back;
   if (auto removed = m.files->remove_file(path); !removed) {
-    put_back = io(m, Operation::remove, path, removed.error());
+    put_back = io(m, Operation::Remove, path, removed.error());
   } else {
     machine::ReadOutcome left = m.files->read(path);
     if (auto* error = std::get_if<machine::IoError>(&left)) {
-      put_back = io(m, Operation::read, path, *error);
+      put_back = io(m, Operation::Read, path, *error);
     } else if (std::holds_alternative<machine::Bytes>(left)) {
       put_back = std::unexpected(InstallError::still_there(*m.known_folders, path));
     }
@@ -190,7 +190,7 @@ std::expected<bool, InstallError> remove_hook_lines(const machine::Machine& m, c
     if (auto unchanged = unchanged_since_load(m, *loaded); !unchanged) return std::unexpected(unchanged.error());
     if (new_text.empty() && m.files->kind(marker) == PathKind::File) {
       if (auto removed = m.files->remove_file(loaded->path); !removed)
-        return io(m, Operation::remove, loaded->path, removed.error());
+        return io(m, Operation::Remove, loaded->path, removed.error());
       steps({Step::Kind::RemovedFile, loaded->path, std::nullopt});
     } else {
       // Every rewrite of the user's file is preceded by the one-time backup, also this one.
@@ -206,7 +206,7 @@ std::expected<bool, InstallError> remove_hook_lines(const machine::Machine& m, c
   if (own) steps({Step::Kind::LeftOwnLine, loaded->path, std::nullopt});
   // Deleting an absent file succeeds, so no look first.
   if (auto removed = m.files->remove_file(marker); !removed)
-    return io(m, Operation::remove, marker, removed.error());
+    return io(m, Operation::Remove, marker, removed.error());
   return own;
 }
 

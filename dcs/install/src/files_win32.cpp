@@ -49,7 +49,7 @@ std::expected<void, IoError> write_all(HANDLE h, std::string_view bytes) {
     DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
     DWORD written = 0;
     if (!WriteFile(h, bytes.data(), chunk, &written, nullptr)) return fail_last();
-    if (written == 0) return std::unexpected(plain_error(IoErrorKind::other, "failed to write whole buffer"));
+    if (written == 0) return std::unexpected(plain_error(IoErrorKind::Other, "failed to write whole buffer"));
     bytes.remove_prefix(written);
   }
   return {};

@@ -118,7 +118,7 @@ std::expected<void, InstallError> keep_hand_edited_copy(const machine::Machine& 
         return {};
       }
       kind = m.files->kind(name);
-      if (kind == PathKind::Missing) return io(m, Operation::write, name, written.error());
+      if (kind == PathKind::Missing) return io(m, Operation::Write, name, written.error());
     }
     if (kind == PathKind::File) {
       machine::ReadOutcome saved = m.files->read(name);
@@ -128,8 +128,8 @@ std::expected<void, InstallError> keep_hand_edited_copy(const machine::Machine& 
       }
     }
   }
-  return io(m, Operation::write, hand_edited_name(path, kMaxHandEditedNames + 1),
-            machine::plain_error(machine::IoErrorKind::other,
+  return io(m, Operation::Write, hand_edited_name(path, kMaxHandEditedNames + 1),
+            machine::plain_error(machine::IoErrorKind::Other,
                                  "every name for a hand-edited copy up to this one is taken"));
 }
 
@@ -142,7 +142,7 @@ std::expected<void, InstallError> install_embedded_file(const machine::Machine& 
       steps({Step::Kind::Unchanged, path, std::nullopt});
       return {};
     case FileState::Kind::Unreadable:
-      return io(m, Operation::read, path, std::move(state.error));
+      return io(m, Operation::Read, path, std::move(state.error));
     case FileState::Kind::Edited:
       if (auto kept = keep_hand_edited_copy(m, path, state.bytes, steps); !kept) return kept;
       break;
@@ -151,9 +151,9 @@ std::expected<void, InstallError> install_embedded_file(const machine::Machine& 
       break;
   }
   if (std::optional<Path> parent = path.parent())
-    if (auto made = m.files->create_dir_all(*parent); !made) return io(m, Operation::create, *parent, made.error());
+    if (auto made = m.files->create_dir_all(*parent); !made) return io(m, Operation::Create, *parent, made.error());
   if (auto written = m.files->write_atomic(path, file.contents); !written)
-    return io(m, Operation::write, path, written.error());
+    return io(m, Operation::Write, path, written.error());
   if (auto verified = verify_written(m, path, file.contents); !verified) return verified;
   steps({Step::Kind::Wrote, path, std::nullopt});
   return {};
@@ -167,7 +167,7 @@ std::expected<void, InstallError> remove_embedded_file(const machine::Machine& m
     case FileState::Kind::Absent:
       return {};
     case FileState::Kind::Unreadable:
-      return io(m, Operation::read, path, std::move(state.error));
+      return io(m, Operation::Read, path, std::move(state.error));
     case FileState::Kind::Edited:
       if (auto kept = keep_hand_edited_copy(m, path, state.bytes, steps); !kept) return kept;
       break;
@@ -175,7 +175,7 @@ std::expected<void, InstallError> remove_embedded_file(const machine::Machine& m
     case FileState::Kind::EarlierRelease:
       break;
   }
-  if (auto removed = m.files->remove_file(path); !removed) return io(m, Operation::remove, path, removed.error());
+  if (auto removed = m.files->remove_file(path); !removed) return io(m, Operation::Remove, path, removed.error());
   steps({Step::Kind::RemovedFile, path, std::nullopt});
   return {};
 }
@@ -184,12 +184,12 @@ std::expected<void, InstallError> remove_folder_if_ours(const machine::Machine& 
                                                         const StepSink& steps) {
   if (m.files->kind(folder) != PathKind::Folder) return {};
   std::expected<std::vector<Path>, machine::IoError> entries = m.files->list_dir(folder);
-  if (!entries) return io(m, Operation::read, folder, entries.error());
+  if (!entries) return io(m, Operation::Read, folder, entries.error());
   if (!entries->empty()) {
     steps({Step::Kind::KeptFolder, folder, std::nullopt});
     return {};
   }
-  if (auto removed = m.files->remove_dir(folder); !removed) return io(m, Operation::remove, folder, removed.error());
+  if (auto removed = m.files->remove_dir(folder); !removed) return io(m, Operation::Remove, folder, removed.error());
   steps({Step::Kind::RemovedFolder, folder, std::nullopt});
   return {};
 }

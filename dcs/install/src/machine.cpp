@@ -87,11 +87,11 @@ IoErrorKind kind_of_code(std::uint32_t code) {
   switch (code) {
     case kErrorFileNotFound:
     case kErrorPathNotFound:
-      return IoErrorKind::not_found;
+      return IoErrorKind::NotFound;
     case kErrorAccessDenied:
-      return IoErrorKind::permission_denied;
+      return IoErrorKind::PermissionDenied;
     default:
-      return IoErrorKind::other;
+      return IoErrorKind::Other;
   }
 }
 

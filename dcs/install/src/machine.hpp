@@ -19,18 +19,18 @@ namespace machine {
 
 enum class PathKind { Missing, File, Folder };
 
-enum class IoErrorKind { not_found, permission_denied, other };
+enum class IoErrorKind { NotFound, PermissionDenied, Other };
 
 // The error of a file or registry operation. `code` is the raw Windows error code when the error
 // came from the system; `text` is the system's message followed by " (os error N)".
 struct IoError {
-  IoErrorKind kind = IoErrorKind::other;
+  IoErrorKind kind = IoErrorKind::Other;
   std::optional<std::uint32_t> code;
   std::string text;
 
   // Windows says a file is missing with ERROR_FILE_NOT_FOUND (2) or, when a folder on the way is
   // missing too, ERROR_PATH_NOT_FOUND (3); both mean "not there".
-  bool is_not_found() const { return kind == IoErrorKind::not_found; }
+  bool is_not_found() const { return kind == IoErrorKind::NotFound; }
   friend bool operator==(const IoError&, const IoError&) = default;
 };
 
@@ -108,7 +108,7 @@ class FileSystem {
   virtual std::optional<FileTime> modified_time(const Path& path) const = 0;
 };
 
-enum class KnownFolder { saved_games, local_app_data, profile };
+enum class KnownFolder { SavedGames, LocalAppData, Profile };
 
 // The user's known folders; none when Windows does not give one (for instance when it is
 // redirected to a folder that does not exist).

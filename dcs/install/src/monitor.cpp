@@ -59,7 +59,7 @@ base::Instant add_duration(base::Instant instant, base::Duration duration) {
   const Rep b = duration.count();
   if ((b > 0 && a > std::numeric_limits<Rep>::max() - b) ||
       (b < 0 && a < std::numeric_limits<Rep>::min() - b)) {
-    base::log(base::Level::error, "overflow when adding duration to instant");
+    base::log(base::Level::Error, "overflow when adding duration to instant");
     std::abort();
   }
   return instant + duration;
@@ -134,13 +134,13 @@ void ReplyReceiver::close() {
 
 std::expected<CheckReply, WaitError> ReplyReceiver::wait_until(base::Instant deadline,
                                                                const Clock& clock) {
-  if (!slot_) return std::unexpected(WaitError::closed);
+  if (!slot_) return std::unexpected(WaitError::Closed);
   std::unique_lock lock(slot_->mutex);
   detail::ReplySlot& slot = *slot_;
   clock.wait_until(lock, slot.cv, deadline, [&] { return slot.reply.has_value() || !slot.sender; });
   if (slot.reply) return *slot.reply;
-  if (!slot.sender) return std::unexpected(WaitError::closed);
-  return std::unexpected(WaitError::timed_out);
+  if (!slot.sender) return std::unexpected(WaitError::Closed);
+  return std::unexpected(WaitError::TimedOut);
 }
 
 // Command channel.
@@ -207,31 +207,31 @@ void CommandReceiver::close() {
 
 std::expected<MonitorCommand, WaitError> CommandReceiver::wait_until(base::Instant deadline,
                                                                      const Clock& clock) {
-  if (!queue_) return std::unexpected(WaitError::closed);
+  if (!queue_) return std::unexpected(WaitError::Closed);
   std::unique_lock lock(queue_->mutex);
   detail::CommandQueue& q = *queue_;
   clock.wait_until(lock, q.cv, deadline, [&] { return !q.items.empty() || q.senders == 0 || q.stopped; });
-  if (q.stopped) return std::unexpected(WaitError::closed);
+  if (q.stopped) return std::unexpected(WaitError::Closed);
   if (!q.items.empty()) {
     MonitorCommand command = std::move(q.items.front());
     q.items.pop_front();
     return command;
   }
-  if (q.senders == 0) return std::unexpected(WaitError::closed);
-  return std::unexpected(WaitError::timed_out);
+  if (q.senders == 0) return std::unexpected(WaitError::Closed);
+  return std::unexpected(WaitError::TimedOut);
 }
 
 std::expected<MonitorCommand, TakeError> CommandReceiver::try_take() {
-  if (!queue_) return std::unexpected(TakeError::closed);
+  if (!queue_) return std::unexpected(TakeError::Closed);
   std::lock_guard lock(queue_->mutex);
-  if (queue_->stopped) return std::unexpected(TakeError::closed);
+  if (queue_->stopped) return std::unexpected(TakeError::Closed);
   if (!queue_->items.empty()) {
     MonitorCommand command = std::move(queue_->items.front());
     queue_->items.pop_front();
     return command;
   }
-  if (queue_->senders == 0) return std::unexpected(TakeError::closed);
-  return std::unexpected(TakeError::empty);
+  if (queue_->senders == 0) return std::unexpected(TakeError::Closed);
+  return std::unexpected(TakeError::Empty);
 }
 
 // The monitor.
@@ -257,7 +257,7 @@ class Monitor {
       auto first = a_.commands.wait_until(next_check_, *a_.clock);
       if (first) {
         apply(std::move(*first), pass);
-      } else if (first.error() == WaitError::closed) {
+      } else if (first.error() == WaitError::Closed) {
         return;
       } else {
         pass.look = true;
@@ -267,7 +267,7 @@ class Monitor {
         auto more = a_.commands.try_take();
         if (more) {
           apply(std::move(*more), pass);
-        } else if (more.error() == TakeError::closed) {
+        } else if (more.error() == TakeError::Closed) {
           return;
         } else {
           break;
@@ -405,7 +405,7 @@ void run_guarded(MonitorArgs args) noexcept {
   }
   try {
     if (message.empty()) message = "no message";
-    base::log(base::Level::error, "an internal error in the simulator monitor: " + base::clip(message));
+    base::log(base::Level::Error, "an internal error in the simulator monitor: " + base::clip(message));
     if (on_fault) on_fault(message);
   } catch (...) {
     // Nothing more can be told; the monitor has ended all the same.
@@ -441,7 +441,7 @@ Thread spawn(MonitorArgs args) {
     return Thread(std::thread([args = std::move(args)]() mutable { run_guarded(std::move(args)); }),
                   std::move(queue));
   } catch (const std::system_error& e) {
-    base::log(base::Level::error,
+    base::log(base::Level::Error,
               std::string("cannot start the simulator monitor thread: ") + e.what());
     std::abort();
   }

@@ -101,8 +101,8 @@ std::shared_ptr<const Clock> steady_clock();
 // stops with "overflow when adding duration to instant".
 base::Instant add_duration(base::Instant instant, base::Duration duration);
 
-enum class WaitError { timed_out, closed };
-enum class TakeError { empty, closed };
+enum class WaitError { TimedOut, Closed };
+enum class TakeError { Empty, Closed };
 
 // The one answer to a `CheckNow` that carried a reply sender.
 enum class CheckReply {
@@ -148,8 +148,8 @@ class ReplyReceiver {
   ReplyReceiver& operator=(ReplyReceiver&& other) noexcept;
   ~ReplyReceiver();
 
-  // The reply; `closed` when the sender was dropped without answering (the monitor ended),
-  // `timed_out` when `deadline` came first.
+  // The reply; `Closed` when the sender was dropped without answering (the monitor ended),
+  // `TimedOut` when `deadline` came first.
   std::expected<CheckReply, WaitError> wait_until(base::Instant deadline,
                                                   const Clock& clock = *steady_clock());
 
@@ -213,7 +213,7 @@ class CommandReceiver {
   ~CommandReceiver();
 
   // The next command, waiting until `deadline` of `clock` at most (no wait once it has passed).
-  // Queued commands are given out before `closed` is reported.
+  // Queued commands are given out before `Closed` is reported.
   std::expected<MonitorCommand, WaitError> wait_until(base::Instant deadline, const Clock& clock);
   // The next command if one is queued, without waiting.
   std::expected<MonitorCommand, TakeError> try_take();

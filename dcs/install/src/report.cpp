@@ -16,7 +16,7 @@ std::string line(std::string_view verb, std::string_view rest) {
 }
 
 InstallError make(InstallError::Kind kind, machine::Path path, std::string message) {
-  InstallError e{kind, std::move(path), Operation::read, std::nullopt, {}, std::nullopt, std::nullopt, {}};
+  InstallError e{kind, std::move(path), Operation::Read, std::nullopt, {}, std::nullopt, std::nullopt, {}};
   e.message = std::move(message);
   return e;
 }
@@ -49,11 +49,11 @@ std::string report_line(const machine::KnownFolders& kf, const Step& step) {
 
 std::string_view word(Operation operation) {
   switch (operation) {
-    case Operation::read: return "read";
-    case Operation::write: return "write";
-    case Operation::remove: return "remove";
-    case Operation::create: return "create";
-    case Operation::lock: return "lock";
+    case Operation::Read: return "read";
+    case Operation::Write: return "write";
+    case Operation::Remove: return "remove";
+    case Operation::Create: return "create";
+    case Operation::Lock: return "lock";
   }
   return "use";
 }
@@ -128,14 +128,14 @@ InstallError InstallError::io_failed(const machine::KnownFolders& kf, Operation 
 }
 
 InstallError InstallError::changed_since_read(const machine::KnownFolders& kf, const machine::Path& export_lua) {
-  return io_failed(kf, Operation::write, export_lua,
-                   machine::plain_error(machine::IoErrorKind::other,
+  return io_failed(kf, Operation::Write, export_lua,
+                   machine::plain_error(machine::IoErrorKind::Other,
                                         "another program changed it meanwhile; try again"));
 }
 
 InstallError InstallError::still_there(const machine::KnownFolders& kf, const machine::Path& path) {
-  return io_failed(kf, Operation::remove, path,
-                   machine::plain_error(machine::IoErrorKind::other,
+  return io_failed(kf, Operation::Remove, path,
+                   machine::plain_error(machine::IoErrorKind::Other,
                                         "it was still there right after it was deleted"));
 }
 
@@ -151,7 +151,7 @@ InstallError InstallError::written_file_differs(const machine::KnownFolders& kf,
 
 InstallError from_lock_error(const machine::KnownFolders& kf, const LockError& error) {
   if (error.kind == LockError::Kind::Held) return InstallError::lock_held(kf, error.path);
-  return InstallError::io_failed(kf, Operation::lock, error.path, error.error);
+  return InstallError::io_failed(kf, Operation::Lock, error.path, error.error);
 }
 
 std::expected<InstallLock, InstallError> take_install_lock(const machine::Machine& m) {

@@ -45,7 +45,7 @@ using StepSink = std::function<void(const Step&)>;
 std::string report_line(const machine::KnownFolders& known_folders, const Step& step);
 
 // The file operation that failed, as the word of the "cannot {} {}: {}" text.
-enum class Operation { read, write, remove, create, lock };
+enum class Operation { Read, Write, Remove, Create, Lock };
 std::string_view word(Operation operation);
 
 // Why an install or remove stopped. `text()` is the message, with paths shown through
@@ -69,7 +69,7 @@ struct InstallError {
   };
   Kind kind;
   machine::Path path;
-  Operation operation = Operation::read;  // for Io
+  Operation operation = Operation::Read;  // for Io
   std::optional<machine::IoError> io;     // for Io
   std::vector<machine::FolderCandidate> candidates;
   std::optional<machine::FolderCheckError> refusal;

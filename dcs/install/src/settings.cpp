@@ -78,13 +78,13 @@ ReadResult read_file(const machine::Machine& m) {
   machine::ReadOutcome outcome = m.files->read(*file);
   if (std::holds_alternative<machine::Missing>(outcome)) return {};
   if (const auto* error = std::get_if<machine::IoError>(&outcome)) {
-    install::log_once(base::Level::warn, "cannot read " + show_path(*m.known_folders, *file) +
+    install::log_once(base::Level::Warn, "cannot read " + show_path(*m.known_folders, *file) +
                                              ", so no folder is picked: " + error->text);
     return {{}, *error};
   }
   std::optional<std::vector<Path>> folders = parse(std::get<machine::Bytes>(outcome));
   if (!folders) {
-    install::log_once(base::Level::warn, show_path(*m.known_folders, *file) +
+    install::log_once(base::Level::Warn, show_path(*m.known_folders, *file) +
                                              " is not a settings file this bridge reads, so no "
                                              "folder is picked");
     return {};

@@ -27,7 +27,7 @@ struct Pair {
 };
 
 struct Token {
-  enum Kind { text, open, close, end } kind;
+  enum Kind { Text, Open, Close, End } kind;
   std::u32string value;
 };
 
@@ -41,8 +41,8 @@ class Parser {
     for (;;) {
       std::optional<Token> key = next();
       if (!key) return std::nullopt;
-      if (key->kind == Token::end) return top;
-      if (key->kind != Token::text) return std::nullopt;
+      if (key->kind == Token::End) return top;
+      if (key->kind != Token::Text) return std::nullopt;
       std::optional<Value> value = parse_value(1);
       if (!value) return std::nullopt;
       top.push_back(Pair{std::move(key->value), std::move(*value)});
@@ -53,14 +53,14 @@ class Parser {
   std::optional<Value> parse_value(int depth) {
     std::optional<Token> t = next();
     if (!t) return std::nullopt;
-    if (t->kind == Token::text) return Value{false, std::move(t->value), {}};
-    if (t->kind != Token::open || depth > kMaxDepth) return std::nullopt;
+    if (t->kind == Token::Text) return Value{false, std::move(t->value), {}};
+    if (t->kind != Token::Open || depth > kMaxDepth) return std::nullopt;
     Value block{true, {}, {}};
     for (;;) {
       std::optional<Token> key = next();
       if (!key) return std::nullopt;
-      if (key->kind == Token::close) return block;
-      if (key->kind != Token::text) return std::nullopt;
+      if (key->kind == Token::Close) return block;
+      if (key->kind != Token::Text) return std::nullopt;
       std::optional<Value> value = parse_value(depth + 1);
       if (!value) return std::nullopt;
       block.block.push_back(Pair{std::move(key->value), std::move(*value)});
@@ -80,15 +80,15 @@ class Parser {
 
   std::optional<Token> next() {
     skip_space_and_comments();
-    if (i_ >= s_.size()) return Token{Token::end, {}};
+    if (i_ >= s_.size()) return Token{Token::End, {}};
     const char32_t c = s_[i_++];
-    if (c == U'{') return Token{Token::open, {}};
-    if (c == U'}') return Token{Token::close, {}};
+    if (c == U'{') return Token{Token::Open, {}};
+    if (c == U'}') return Token{Token::Close, {}};
     if (c != U'"') return std::nullopt;
     std::u32string value;
     while (i_ < s_.size()) {
       char32_t d = s_[i_++];
-      if (d == U'"') return Token{Token::text, std::move(value)};
+      if (d == U'"') return Token{Token::Text, std::move(value)};
       if (d == U'\\') {
         if (i_ >= s_.size()) return std::nullopt;
         d = s_[i_++];

@@ -24,7 +24,7 @@ class FakeBed final : public ContractBed {
                         std::string bytes) override {
     fake_.set_registry_raw(RegistryRoot::CurrentUser, subkey, name, type, std::move(bytes));
   }
-  void set_saved_games(const Path& path) override { fake_.set_known_folder(KnownFolder::saved_games, path); }
+  void set_saved_games(const Path& path) override { fake_.set_known_folder(KnownFolder::SavedGames, path); }
   std::string running_process() override {
     fake_.add_process("Contract-Runner.exe");
     return "Contract-Runner.exe";

@@ -32,8 +32,8 @@ class Discovery : public ::testing::Test {
     fake_.add_drive('D');
     fake_.add_drive('E');
     fake_.add_folder(kSavedGames);
-    fake_.set_known_folder(KnownFolder::profile, kProfile);
-    fake_.set_known_folder(KnownFolder::saved_games, kSavedGames);
+    fake_.set_known_folder(KnownFolder::Profile, kProfile);
+    fake_.set_known_folder(KnownFolder::SavedGames, kSavedGames);
   }
 
   void dcs_path(const char* subkey, const char* folder) {
@@ -55,7 +55,7 @@ TEST_F(Discovery, NothingInstalledGivesNoCandidateAndNoLine) {
 }
 
 TEST_F(Discovery, WithoutSavedGamesOnlyExtrasAndOneWarningPerRun) {
-  fake_.set_known_folder(KnownFolder::saved_games, std::nullopt);
+  fake_.set_known_folder(KnownFolder::SavedGames, std::nullopt);
   fake_.add_folder("D:\\DCS");
   dcs_path(kEagle, "D:\\DCS");
   EXPECT_THAT(discover(), IsEmpty());
@@ -272,7 +272,7 @@ class HandPicked : public Discovery {
  protected:
   HandPicked() {
     fake_.add_folder("C:\\Users\\ann\\AppData\\Local");
-    fake_.set_known_folder(KnownFolder::local_app_data, "C:\\Users\\ann\\AppData\\Local");
+    fake_.set_known_folder(KnownFolder::LocalAppData, "C:\\Users\\ann\\AppData\\Local");
   }
   void settings_file(const std::string& text) {
     fake_.add_file("C:\\Users\\ann\\AppData\\Local\\Tolvaro\\DcsBridge\\settings.json", text);

@@ -490,11 +490,11 @@ class FakeRegistry final : public RegistryReader, Guarded {
 class FakeKnownFolders final : public KnownFolders, Guarded {
  public:
   using Guarded::Guarded;
-  std::optional<Path> saved_games() const override { return get(KnownFolder::saved_games, "saved_games"); }
+  std::optional<Path> saved_games() const override { return get(KnownFolder::SavedGames, "saved_games"); }
   std::optional<Path> local_app_data() const override {
-    return get(KnownFolder::local_app_data, "local_app_data");
+    return get(KnownFolder::LocalAppData, "local_app_data");
   }
-  std::optional<Path> profile() const override { return get(KnownFolder::profile, "profile"); }
+  std::optional<Path> profile() const override { return get(KnownFolder::Profile, "profile"); }
 
  private:
   std::optional<Path> get(KnownFolder which, const char* name) const {

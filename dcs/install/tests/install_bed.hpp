@@ -51,9 +51,9 @@ class InstallBed : public ::testing::Test {
     fake_.add_drive('D');
     fake_.add_folder(kSavedGames);
     fake_.add_folder(kLocal);
-    fake_.set_known_folder(machine::KnownFolder::profile, kProfile);
-    fake_.set_known_folder(machine::KnownFolder::saved_games, kSavedGames);
-    fake_.set_known_folder(machine::KnownFolder::local_app_data, kLocal);
+    fake_.set_known_folder(machine::KnownFolder::Profile, kProfile);
+    fake_.set_known_folder(machine::KnownFolder::SavedGames, kSavedGames);
+    fake_.set_known_folder(machine::KnownFolder::LocalAppData, kLocal);
     fake_.add_folder("D:\\DCS World");
     fake_.set_registry(machine::RegistryRoot::CurrentUser, kEagle, "Path", "D:\\DCS World");
     fake_.add_folder(std::string(kDcs) + "\\Config");

@@ -388,7 +388,7 @@ TEST_F(Install, ABackupThatCannotBeWrittenStopsTheCommit) {
   auto failed = install();
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error().kind, InstallError::Kind::Io);
-  EXPECT_EQ(failed.error().operation, Operation::write);
+  EXPECT_EQ(failed.error().operation, Operation::Write);
   EXPECT_EQ(failed.error().text(), "cannot write " + shown(kBackup) + ": " + kAccessDenied +
                                        " (writing through " + at(kBackup) + ".tolvaro-new)");
   EXPECT_EQ(file(kExport), "x = 1\n");
@@ -524,7 +524,7 @@ TEST_F(NewExportLua, AFailedWriteLeavesNoFileAndNoMarker) {
   auto failed = install({AddOnAction::LeaveAsIs, AddOnAction::LeaveAsIs});
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error().kind, InstallError::Kind::Io);
-  EXPECT_EQ(failed.error().operation, Operation::write);
+  EXPECT_EQ(failed.error().operation, Operation::Write);
   EXPECT_EQ(failed.error().text(), "cannot write " + shown(kExport) + ": " + kAccessDenied + " (writing through " +
                                        at(kExport) + ".tolvaro-new)");
   EXPECT_EQ(file(kExport), std::nullopt);
@@ -566,7 +566,7 @@ TEST_F(NewExportLua, AnExportLuaThatAppearsMeanwhileIsNotOverwritten) {
   auto failed = install({AddOnAction::LeaveAsIs, AddOnAction::LeaveAsIs});
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error().kind, InstallError::Kind::Io);
-  EXPECT_EQ(failed.error().operation, Operation::write);
+  EXPECT_EQ(failed.error().operation, Operation::Write);
   EXPECT_EQ(failed.error().path, Path(at(kExport)));
   EXPECT_EQ(failed.error().text(), "cannot write " + shown(kExport) + ": " +
                                        machine::testing::fake_error(machine::kErrorAlreadyExists).text +
@@ -607,7 +607,7 @@ TEST_F(Install, AnExportLuaChangedMeanwhileIsLeftAsItIs) {
     fake_.after_each(nullptr);
     ASSERT_FALSE(failed);
     EXPECT_EQ(failed.error().kind, InstallError::Kind::Io);
-    EXPECT_EQ(failed.error().operation, Operation::write);
+    EXPECT_EQ(failed.error().operation, Operation::Write);
     EXPECT_EQ(failed.error().path, Path(at(kExport)));
     EXPECT_EQ(failed.error().text(), changed_text);
     EXPECT_EQ(file(kExport), c.after);
@@ -656,10 +656,10 @@ TEST_F(Install, FailedFileActionsNameTheirOperation) {
     std::string path;
   };
   const Case cases[] = {
-      {{Op::write_atomic_move, at(kReticle)}, Operation::write, at(kReticle)},
-      {{Op::create_dir, at("Scripts\\Hooks")}, Operation::create, at("Scripts\\Hooks")},
-      {{Op::read, at(kCollector), machine::kErrorSharingViolation}, Operation::read, at(kCollector)},
-      {{Op::lock, ""}, Operation::lock, std::string(kLocal) + "\\Tolvaro\\DcsBridge\\install.lock"},
+      {{Op::write_atomic_move, at(kReticle)}, Operation::Write, at(kReticle)},
+      {{Op::create_dir, at("Scripts\\Hooks")}, Operation::Create, at("Scripts\\Hooks")},
+      {{Op::read, at(kCollector), machine::kErrorSharingViolation}, Operation::Read, at(kCollector)},
+      {{Op::lock, ""}, Operation::Lock, std::string(kLocal) + "\\Tolvaro\\DcsBridge\\install.lock"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -725,7 +725,7 @@ TEST_F(Install, TheLockIsHeldForTheWholeRunAndAnotherRunIsTurnedAway) {
 }
 
 TEST_F(Install, WithoutLocalAppDataItRunsUnlockedAndRemembersNothing) {
-  fake_.set_known_folder(machine::KnownFolder::local_app_data, std::nullopt);
+  fake_.set_known_folder(machine::KnownFolder::LocalAppData, std::nullopt);
   fake_.add_folder("D:\\Flight\\Config");
   auto report = install(kEverything, Path("D:\\Flight"));
   ASSERT_TRUE(report) << report.error().text();

@@ -583,7 +583,7 @@ TEST_F(MonitorThread, ItsOwnerEndsItAlsoWhileSendersRemain) {
   EXPECT_TRUE(stopped_by_owner()) << "joined, so the monitor has dropped its state";
   ReplyChannel reply = reply_channel();
   EXPECT_FALSE(kept.send(CheckNow{std::move(reply.sender)}));
-  EXPECT_EQ(error_of(reply.receiver.wait_until(base::Clock::now() + kPatience)), WaitError::closed);
+  EXPECT_EQ(error_of(reply.receiver.wait_until(base::Clock::now() + kPatience)), WaitError::Closed);
   EXPECT_EQ(scans(), 0);
 }
 
@@ -644,8 +644,8 @@ TEST(MonitorRealClock, TimedChecksComeByThemselves) {
 TEST(CommandChannelTest, WaitEndsAtOnceWhenTheDeadlineHasPassed) {
   CommandChannel channel = command_channel();
   auto got = channel.receiver.wait_until(base::Clock::now() - 1s, *steady_clock());
-  EXPECT_EQ(error_of(got), WaitError::timed_out);
-  EXPECT_EQ(error_of(channel.receiver.try_take()), TakeError::empty);
+  EXPECT_EQ(error_of(got), WaitError::TimedOut);
+  EXPECT_EQ(error_of(channel.receiver.try_take()), TakeError::Empty);
 }
 
 TEST(CommandChannelTest, QueuedCommandsComeOutInOrderBeforeTheClose) {
@@ -659,9 +659,9 @@ TEST(CommandChannelTest, QueuedCommandsComeOutInOrderBeforeTheClose) {
   auto second = channel.receiver.try_take();
   ASSERT_TRUE(second);
   EXPECT_TRUE(std::holds_alternative<PageClosed>(*second));
-  EXPECT_EQ(error_of(channel.receiver.try_take()), TakeError::closed);
+  EXPECT_EQ(error_of(channel.receiver.try_take()), TakeError::Closed);
   EXPECT_EQ(error_of(channel.receiver.wait_until(base::Clock::now() + kPatience, *steady_clock())),
-            WaitError::closed);
+            WaitError::Closed);
 }
 
 TEST(CommandChannelTest, TheLastSenderGoingWakesAWaitingReceiver) {
@@ -670,7 +670,7 @@ TEST(CommandChannelTest, TheLastSenderGoingWakesAWaitingReceiver) {
   std::thread dropper([&] { sender.reset(); });
   auto got = channel.receiver.wait_until(base::Clock::now() + kPatience, *steady_clock());
   dropper.join();
-  EXPECT_EQ(error_of(got), WaitError::closed);
+  EXPECT_EQ(error_of(got), WaitError::Closed);
 }
 
 TEST(CommandChannelTest, CommandsFromOtherThreadsWakeTheReceiver) {
@@ -686,7 +686,7 @@ TEST(CommandChannelTest, CommandsFromOtherThreadsWakeTheReceiver) {
   for (;;) {
     auto got = channel.receiver.wait_until(base::Clock::now() + kPatience, *steady_clock());
     if (!got) {
-      EXPECT_EQ(error_of(got), WaitError::closed);
+      EXPECT_EQ(error_of(got), WaitError::Closed);
       break;
     }
     ++received;
@@ -702,14 +702,14 @@ TEST(CommandChannelTest, AGoneReceiverRefusesCommandsAndClosesTheirReplies) {
   ASSERT_TRUE(channel.sender.send(CheckNow{std::move(queued.sender)}));
   { CommandReceiver gone = std::move(channel.receiver); }
   EXPECT_FALSE(channel.sender.send(CheckNow{std::move(late.sender)}));
-  EXPECT_EQ(error_of(queued.receiver.wait_until(base::Clock::now() + kPatience)), WaitError::closed);
-  EXPECT_EQ(error_of(late.receiver.wait_until(base::Clock::now() + kPatience)), WaitError::closed);
+  EXPECT_EQ(error_of(queued.receiver.wait_until(base::Clock::now() + kPatience)), WaitError::Closed);
+  EXPECT_EQ(error_of(late.receiver.wait_until(base::Clock::now() + kPatience)), WaitError::Closed);
 }
 
 TEST(ReplyChannelTest, TellsAReplyATimeOutAndAClosedChannelApart) {
   {
     ReplyChannel reply = reply_channel();
-    EXPECT_EQ(error_of(reply.receiver.wait_until(base::Clock::now())), WaitError::timed_out);
+    EXPECT_EQ(error_of(reply.receiver.wait_until(base::Clock::now())), WaitError::TimedOut);
     EXPECT_TRUE(reply.sender.send(CheckReply::Skipped));
     EXPECT_EQ(reply.receiver.wait_until(base::Clock::now()), CheckReply::Skipped);
   }
@@ -722,7 +722,7 @@ TEST(ReplyChannelTest, TellsAReplyATimeOutAndAClosedChannelApart) {
   {
     ReplyChannel reply = reply_channel();
     std::thread drop([sender = std::move(reply.sender)] {});
-    EXPECT_EQ(error_of(reply.receiver.wait_until(base::Clock::now() + kPatience)), WaitError::closed);
+    EXPECT_EQ(error_of(reply.receiver.wait_until(base::Clock::now() + kPatience)), WaitError::Closed);
     drop.join();
   }
 }

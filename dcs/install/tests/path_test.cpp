@@ -146,7 +146,7 @@ class ShowPath : public ::testing::Test {
  protected:
   ShowPath() {
     fake_.add_folder("C:\\Users\\Ann");
-    fake_.set_known_folder(KnownFolder::profile, "C:\\Users\\Ann");
+    fake_.set_known_folder(KnownFolder::Profile, "C:\\Users\\Ann");
   }
   std::string show(const char* path) { return show_path(*machine_.known_folders, Path(path)); }
   FakeMachine fake_;
@@ -171,19 +171,19 @@ TEST_F(ShowPath, WritesALeadingProfileFolderAsUserProfile) {
 }
 
 TEST_F(ShowPath, IgnoresTrailingBackslashesOfTheProfile) {
-  fake_.set_known_folder(KnownFolder::profile, "C:\\Users\\Ann\\\\");
+  fake_.set_known_folder(KnownFolder::Profile, "C:\\Users\\Ann\\\\");
   EXPECT_EQ(show("C:\\Users\\Ann\\x"), "%USERPROFILE%\\x");
 }
 
 TEST_F(ShowPath, FoldsOnlyAsciiLetters) {
   fake_.add_folder("C:\\Users\\\xC3\x84nn");
-  fake_.set_known_folder(KnownFolder::profile, "C:\\Users\\\xC3\x84nn");
+  fake_.set_known_folder(KnownFolder::Profile, "C:\\Users\\\xC3\x84nn");
   EXPECT_EQ(show("C:\\users\\\xC3\x84nn\\x"), "%USERPROFILE%\\x");
   EXPECT_EQ(show("C:\\Users\\\xC3\xA4nn\\x"), "C:\\Users\\\xC3\xA4nn\\x");
 }
 
 TEST_F(ShowPath, WithoutAProfileShowsThePathUnchanged) {
-  fake_.set_known_folder(KnownFolder::profile, std::nullopt);
+  fake_.set_known_folder(KnownFolder::Profile, std::nullopt);
   EXPECT_EQ(show("C:\\Users\\Ann\\x"), "C:\\Users\\Ann\\x");
 }
 

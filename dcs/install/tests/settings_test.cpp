@@ -32,8 +32,8 @@ class Settings : public ::testing::Test {
     install::testing::forget_logged_once();
     fake_.add_drive('D');
     fake_.add_folder(kLocal);
-    fake_.set_known_folder(KnownFolder::local_app_data, kLocal);
-    fake_.set_known_folder(KnownFolder::profile, "C:\\Users\\ann");
+    fake_.set_known_folder(KnownFolder::LocalAppData, kLocal);
+    fake_.set_known_folder(KnownFolder::Profile, "C:\\Users\\ann");
   }
   std::vector<std::string> read_texts() {
     std::vector<std::string> texts;
@@ -54,14 +54,14 @@ class Settings : public ::testing::Test {
 TEST_F(Settings, PathsAreUnderLocalAppData) {
   EXPECT_EQ(settings::path(*machine_.known_folders), Path(kFile));
   EXPECT_EQ(install::lock_path(*machine_.known_folders), Path(kLock));
-  fake_.set_known_folder(KnownFolder::local_app_data, std::nullopt);
+  fake_.set_known_folder(KnownFolder::LocalAppData, std::nullopt);
   EXPECT_EQ(settings::path(*machine_.known_folders), std::nullopt);
   EXPECT_EQ(install::lock_path(*machine_.known_folders), std::nullopt);
 }
 
 TEST_F(Settings, NoFileIsAnEmptyListWithoutALine) {
   EXPECT_THAT(read_texts(), IsEmpty());
-  fake_.set_known_folder(KnownFolder::local_app_data, std::nullopt);
+  fake_.set_known_folder(KnownFolder::LocalAppData, std::nullopt);
   EXPECT_THAT(read_texts(), IsEmpty());
   EXPECT_THAT(log_.entries(), IsEmpty());
 }
@@ -215,7 +215,7 @@ TEST_F(Settings, AFileThatCannotBeReadIsNeverOverwritten) {
 }
 
 TEST_F(Settings, RememberWithoutLocalAppDataWritesNothing) {
-  fake_.set_known_folder(KnownFolder::local_app_data, std::nullopt);
+  fake_.set_known_folder(KnownFolder::LocalAppData, std::nullopt);
   auto got = settings::remember(machine_, Path("D:\\A"));
   ASSERT_FALSE(got);
   EXPECT_EQ(got.error().kind, settings::RememberError::Kind::LocalAppDataUnknown);
@@ -265,7 +265,7 @@ TEST_F(Settings, OtherLockFailuresAreFileErrors) {
 }
 
 TEST_F(Settings, WithoutLocalAppDataRunsUnlockedAndWarnsEveryTime) {
-  fake_.set_known_folder(KnownFolder::local_app_data, std::nullopt);
+  fake_.set_known_folder(KnownFolder::LocalAppData, std::nullopt);
   for (int i = 0; i < 2; ++i) {
     auto got = install::acquire_lock(machine_);
     ASSERT_TRUE(got);
@@ -282,8 +282,8 @@ TEST(LogOnce, LogsEachTextOnceWhicheverThreadAsks) {
   for (int t = 0; t < 8; ++t)
     threads.emplace_back([] {
       for (int i = 0; i < 100; ++i) {
-        install::log_once(base::Level::warn, "repeating problem");
-        install::log_once(base::Level::info, "problem " + std::to_string(i % 3));
+        install::log_once(base::Level::Warn, "repeating problem");
+        install::log_once(base::Level::Info, "problem " + std::to_string(i % 3));
       }
     });
   for (std::thread& t : threads) t.join();

@@ -227,9 +227,9 @@ std::expected<CollectorWrite, WriteItemError> parse_write(const json& write) {
       if (!release->is_number()) return std::unexpected(E{E::NotNumber{"releaseValue"}});
       release_value = release->get<double>();
     }
-    const auto device = parse_decimal_id(*device_text, IdField::device);
+    const auto device = parse_decimal_id(*device_text, IdField::Device);
     if (!device) return std::unexpected(item_error(device.error()));
-    const auto command = parse_decimal_id(*address, IdField::command);
+    const auto command = parse_decimal_id(*address, IdField::Command);
     if (!command) return std::unexpected(item_error(command.error()));
     if (*command < kMinCommand)
       return std::unexpected(item_error(WriteError{WriteError::CommandTooLow{*command}}));
@@ -317,10 +317,10 @@ std::string collector_number(double value) {
 }
 
 std::string data_message(const CollectorPacket& packet) {
-  constexpr std::string_view head = R"({"type":"data","sim":"dcs","data":)";
+  constexpr std::string_view kHead = R"({"type":"data","sim":"dcs","data":)";
   std::string out;
-  out.reserve(head.size() + packet.text().size() + 1);
-  out += head;
+  out.reserve(kHead.size() + packet.text().size() + 1);
+  out += kHead;
   out += packet.text();
   out += '}';
   return out;
@@ -334,14 +334,14 @@ std::string hello_message(std::string_view bridge_version, const DcsStatus& stat
                                          : json(nullptr);
   dcs["isCollectorQuiet"] = status.is_collector_quiet;
   dcs["isSimulatorRunning"] = status.is_simulator_running;
-  constexpr auto replace = json::error_handler_t::replace;
+  constexpr auto kReplace = json::error_handler_t::replace;
 
   std::string out = R"({"type":"hello","bridgeVersion":)";
-  out += json(bridge_version).dump(-1, ' ', false, replace);
+  out += json(bridge_version).dump(-1, ' ', false, kReplace);
   out += R"(,"wireVersion":)";
   out += std::to_string(kWireVersion);
   out += R"(,"dcs":)";
-  out += dcs.dump(-1, ' ', false, replace);
+  out += dcs.dump(-1, ' ', false, kReplace);
   out += '}';
   return out;
 }

@@ -65,7 +65,7 @@ struct CollectorWrite {
 };
 
 // Which id field of a clickable a decimal id came from.
-enum class IdField { device, command };
+enum class IdField { Device, Command };
 
 // A write whose fields have the right JSON types but wrong values.
 struct WriteError {

@@ -29,7 +29,7 @@ std::string WriteError::fmt() const {
   return std::visit(
       Overloaded{
           [](const NotDecimalId& e) {
-            return cat({e.field == IdField::device ? "device " : "command ", e.text,
+            return cat({e.field == IdField::Device ? "device " : "command ", e.text,
                         " is not a decimal id with no leading zero"});
           },
           [](const CommandTooLow& e) {

@@ -297,7 +297,7 @@ struct IdCase {
 class DecimalIdTest : public ::testing::TestWithParam<IdCase> {};
 
 TEST_P(DecimalIdTest, AcceptsPlainDecimalsThatFit) {
-  const auto id = page_message::parse_decimal_id(GetParam().text, IdField::device);
+  const auto id = page_message::parse_decimal_id(GetParam().text, IdField::Device);
   if (GetParam().id) {
     ASSERT_TRUE(id.has_value());
     EXPECT_EQ(*id, *GetParam().id);
@@ -316,7 +316,7 @@ INSTANTIATE_TEST_SUITE_P(
                       IdCase{"1e3", {}}, IdCase{"\xD9\xA3", {}}));
 
 TEST(DecimalId, NamesTheCommandField) {
-  EXPECT_EQ(page_message::parse_decimal_id("x", IdField::command).error().fmt(),
+  EXPECT_EQ(page_message::parse_decimal_id("x", IdField::Command).error().fmt(),
             "command x is not a decimal id with no leading zero");
 }
 

@@ -27,9 +27,9 @@ std::expected<ShuttleHandle, net::BindError> ShuttleHandle::start(const asio::an
                                                                   net::PageServer page_server,
                                                                   net::PageEventQueue::Receiver page_events) {
   auto socket = run_loop::open_socket(executor, listen_port);
-  if (!socket) return std::unexpected(net::BindError::from(net::Protocol::udp, listen_port, socket.error()));
+  if (!socket) return std::unexpected(net::BindError::from(net::Protocol::Udp, listen_port, socket.error()));
 
-  auto [sender, receiver] = CommandChannel::make(executor, command_channel_size);
+  auto [sender, receiver] = CommandChannel::make(executor, kCommandChannelSize);
   RunLoop loop(RunLoop::Parts{
       .core = protocol::ShuttleCore(base::Clock::now()),
       .socket = std::move(*socket),
@@ -74,9 +74,9 @@ namespace handle {
 
 std::string describe_end(const kit::TaskEnd& end) {
   switch (end.how) {
-    case kit::TaskEnd::How::finished: return "the shuttle stopped on its own";
-    case kit::TaskEnd::How::cancelled: return "the shuttle's task ended: " + end.text();
-    case kit::TaskEnd::How::failed: return "the shuttle panicked: " + end.text();
+    case kit::TaskEnd::How::Finished: return "the shuttle stopped on its own";
+    case kit::TaskEnd::How::Cancelled: return "the shuttle's task ended: " + end.text();
+    case kit::TaskEnd::How::Failed: return "the shuttle panicked: " + end.text();
   }
   return "the shuttle panicked: " + end.text();
 }

@@ -35,7 +35,7 @@ using ErrorCode = boost::system::error_code;
 
 namespace {
 
-constexpr std::uint32_t receive_warning_quota = 10;
+constexpr std::uint32_t kReceiveWarningQuota = 10;
 
 template <typename... Fs>
 struct Overloaded : Fs... {
@@ -65,7 +65,7 @@ struct RunLoop::State {
   std::optional<net::PageServer> page_server;
   bool collector_send_failed = false;
   bool reported_quiet = true;  // the core's own starting value: nothing to report before a packet
-  std::uint32_t receive_quota = receive_warning_quota;
+  std::uint32_t receive_quota = kReceiveWarningQuota;
   asio::steady_timer deadline;  // at the core's next deadline
   kit::Wake datagrams_taken;    // notified when the core takes datagrams again, at its next poll
   bool datagrams_parked = false;  // the datagram loop waits for that
@@ -135,7 +135,7 @@ RunLoop::State::State(Parts parts)
     : core(std::move(parts.core)),
       socket(std::move(parts.socket)),
       collector(parts.collector),
-      buffer(receive_buffer_size),
+      buffer(kReceiveBufferSize),
       commands(std::move(parts.commands)),
       page_events(std::move(parts.page_events)),
       bridge_version(std::move(parts.bridge_version)),
@@ -239,7 +239,7 @@ void RunLoop::perform(const protocol::ShuttleActions& actions) {
                    [&](const action::SendLatest& latest) { send_latest(latest.page, latest.text); },
                    [&](const action::OpenRepair&) { state_->repair->open(); },
                    [&](const action::ClosePage& close) { remove_page(close.page); },
-                   [&](const action::Log& log) { base::log(log.warn ? base::Level::warn : base::Level::info, log.text); },
+                   [&](const action::Log& log) { base::log(log.warn ? base::Level::Warn : base::Level::Info, log.text); },
                },
                a);
   }
@@ -267,7 +267,7 @@ void RunLoop::send_to_page(protocol::PageId page, net::SharedText text) {
   if (link == state_->links.end()) return;
   auto sent = link->second.queue.try_send(std::move(text));
   if (sent) return;
-  if (sent.error().error == kit::SendError::closed) {
+  if (sent.error().error == kit::SendError::Closed) {
     remove_page(page);
     return;
   }

@@ -31,10 +31,10 @@ namespace shuttle {
 // One boolean per command: false, the install status or the simulator state changed; true, stop.
 // Other threads send into it; a channel without senders stops the link as well.
 using CommandChannel = net::kit::Channel<bool>;
-inline constexpr std::size_t command_channel_size = 8;
+inline constexpr std::size_t kCommandChannelSize = 8;
 
 // The largest UDP payload over IPv4.
-inline constexpr std::size_t receive_buffer_size = 65507;
+inline constexpr std::size_t kReceiveBufferSize = 65507;
 
 // The link's end of one open page's channels. Dropping it closes both, which the page task takes as
 // "the bridge closed it".

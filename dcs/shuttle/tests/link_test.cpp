@@ -96,7 +96,7 @@ class LinkTest : public ::testing::Test {
   // The page server and the link on the test's runtime, as the service start-up makes them.
   std::expected<ShuttleHandle, net::BindError> try_start(const asio::any_io_executor& executor,
                                                          std::uint16_t listen_port, std::uint16_t collector_port) {
-    auto [events, receiver] = net::PageEventQueue::make(executor, net::page_event_queue_size);
+    auto [events, receiver] = net::PageEventQueue::make(executor, net::kPageEventQueueSize);
     auto server = net::page_server::start(executor, test_config(), std::move(events));
     if (!server) {
       ADD_FAILURE() << "the page server did not start: " << server.error().text();
@@ -191,7 +191,7 @@ TEST_F(LinkTest, RelaysBetweenAPageAndTheCollector) {
     co_await page.send_frame(op_text, second_press);
     CO_EXPECT_EQ(co_await collector.receive_first(is_write), std::optional<std::string>("clickable 25:3002 1"));
     const TaskEnd end = co_await std::move(*handle).stop();
-    EXPECT_EQ(end.how, TaskEnd::How::finished);
+    EXPECT_EQ(end.how, TaskEnd::How::Finished);
     CO_EXPECT_EQ(co_await collector.receive_first(is_write), std::optional<std::string>("clickable 25:3002 0"));
     EXPECT_TRUE(logged_before("stopping", "released 1 held presses for page 1: the bridge is stopping"));
     const auto texts = co_await texts_until_close(page);
@@ -223,7 +223,7 @@ TEST_F(LinkTest, AThirdDatagramInOnePollWaitsForTheNextPoll) {
     const auto waiting = collector.try_receive();
     CO_EXPECT_TRUE(waiting && is_read_line(*waiting));
     const TaskEnd end = co_await std::move(*handle).stop();
-    EXPECT_EQ(end.how, TaskEnd::How::finished);
+    EXPECT_EQ(end.how, TaskEnd::How::Finished);
   });
   EXPECT_FALSE(log.contains("dropping a collector datagram past 2 a poll"));
 }
@@ -236,7 +236,7 @@ TEST_F(LinkTest, AListenPortInUseIsRefusedAndThePageListenerClosed) {
   EXPECT_EQ(handle.error().text(), "UDP port 127.0.0.1:" + std::to_string(port) +
                                        " is already in use. Tolvaro DCS Bridge, or the older Node bridge, is "
                                        "probably already running.");
-  EXPECT_EQ(handle.error().protocol, net::Protocol::udp);
+  EXPECT_EQ(handle.error().protocol, net::Protocol::Udp);
   EXPECT_EQ(handle.error().port, port);
   EXPECT_TRUE(handle.error().in_use);
   rt.run([&]() -> asio::awaitable<void> { CO_EXPECT_TRUE(co_await closes_soon(page_port)); });
@@ -264,7 +264,7 @@ TEST_F(LinkTest, StatusNoticesQueueUpToEightAndComeFromAnyThread) {
     CO_EXPECT_EQ(co_await page.read_text(), std::optional<std::string>(hello(true)));
 
     const TaskEnd end = co_await std::move(*handle).stop();
-    EXPECT_EQ(end.how, TaskEnd::How::finished);
+    EXPECT_EQ(end.how, TaskEnd::How::Finished);
     const auto rest = co_await texts_until_close(page);
     EXPECT_TRUE(rest.empty()) << rest.size() << " more texts";
   });
@@ -305,7 +305,7 @@ TEST_F(LinkTest, StopOnALinkThatFailedGivesItsFault) {
     auto ended = co_await within(patience, handle->ended());
     CO_EXPECT_TRUE(ended.has_value());
     const TaskEnd end = co_await std::move(*handle).stop();
-    EXPECT_EQ(end.how, TaskEnd::How::failed);
+    EXPECT_EQ(end.how, TaskEnd::How::Failed);
     EXPECT_EQ(shuttle::handle::describe_end(end), "the shuttle panicked: status source broke");
     // The page server went with the link.
     CO_EXPECT_TRUE(co_await page.closed_by_server());
@@ -333,13 +333,13 @@ class UnstoppedLinkTest : public LinkTest {
 };
 
 TEST_F(UnstoppedLinkTest, ACancelledLinkReleasesHeldPresses) {
-  auto [events, receiver] = net::PageEventQueue::make(rt.executor(), net::page_event_queue_size);
+  auto [events, receiver] = net::PageEventQueue::make(rt.executor(), net::kPageEventQueueSize);
   auto server = net::page_server::start(rt.executor(), test_config(), std::move(events));
   ASSERT_TRUE(server);
   page_port = server->port();
   auto socket = run_loop::open_socket(rt.executor(), 0);
   ASSERT_TRUE(socket);
-  auto [commands, command_receiver] = CommandChannel::make(rt.executor(), command_channel_size);
+  auto [commands, command_receiver] = CommandChannel::make(rt.executor(), kCommandChannelSize);
   RunLoop loop(RunLoop::Parts{
       .core = protocol::ShuttleCore(base::Clock::now()),
       .socket = std::move(*socket),
@@ -359,7 +359,7 @@ TEST_F(UnstoppedLinkTest, ACancelledLinkReleasesHeldPresses) {
     CO_ASSERT_TRUE(held);
     task.abort();
     const TaskEnd end = co_await task.join();
-    EXPECT_EQ(end.how, TaskEnd::How::cancelled);
+    EXPECT_EQ(end.how, TaskEnd::How::Cancelled);
     EXPECT_EQ(shuttle::handle::describe_end(end), "the shuttle's task ended: the task was cancelled");
     CO_EXPECT_EQ(co_await collector.receive_first(is_write), std::optional<std::string>("clickable 25:3001 0"));
     CO_EXPECT_TRUE(co_await page->closed_by_server());
@@ -428,7 +428,7 @@ TEST_F(LinkTest, AClosedCollectorPortFillsNoLog) {
     const std::string arriving = "collector packets are arriving";
     CO_EXPECT_TRUE(co_await logged_soon(arriving));
     const TaskEnd end = co_await std::move(*handle).stop();
-    EXPECT_EQ(end.how, TaskEnd::How::finished);
+    EXPECT_EQ(end.how, TaskEnd::How::Finished);
   });
   for (const auto& entry : log.entries()) {
     EXPECT_FALSE(entry.message.starts_with("receiving from the collector failed")) << entry.message;
@@ -442,10 +442,10 @@ TEST(DescribeEnd, TellsHowTheLinkEnded) {
     std::string text;
   };
   const std::vector<Case> cases = {
-      {{TaskEnd::How::finished, ""}, "the shuttle stopped on its own"},
-      {{TaskEnd::How::cancelled, ""}, "the shuttle's task ended: the task was cancelled"},
-      {{TaskEnd::How::failed, "status source broke"}, "the shuttle panicked: status source broke"},
-      {{TaskEnd::How::failed, ""}, "the shuttle panicked: no message"},
+      {{TaskEnd::How::Finished, ""}, "the shuttle stopped on its own"},
+      {{TaskEnd::How::Cancelled, ""}, "the shuttle's task ended: the task was cancelled"},
+      {{TaskEnd::How::Failed, "status source broke"}, "the shuttle panicked: status source broke"},
+      {{TaskEnd::How::Failed, ""}, "the shuttle panicked: no message"},
   };
   for (const Case& c : cases) EXPECT_EQ(shuttle::handle::describe_end(c.end), c.text);
 }

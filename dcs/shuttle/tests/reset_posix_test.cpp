@@ -35,8 +35,8 @@ TEST(ResetErrors, AreNotLoggedAndTheLinkGoesOn) {
   ASSERT_EQ(::setsockopt(socket->native_handle(), IPPROTO_IP, IP_RECVERR, &on, sizeof on), 0);
   const std::uint16_t link_port = socket->local_endpoint().port();
 
-  auto [commands, command_receiver] = CommandChannel::make(rt.executor(), command_channel_size);
-  auto [events, event_receiver] = net::PageEventQueue::make(rt.executor(), net::page_event_queue_size);
+  auto [commands, command_receiver] = CommandChannel::make(rt.executor(), kCommandChannelSize);
+  auto [events, event_receiver] = net::PageEventQueue::make(rt.executor(), net::kPageEventQueueSize);
   RunLoop loop(RunLoop::Parts{
       .core = protocol::ShuttleCore(base::Clock::now()),
       .socket = std::move(*socket),
@@ -62,7 +62,7 @@ TEST(ResetErrors, AreNotLoggedAndTheLinkGoesOn) {
     auto stop = co_await commands.send(true);
     EXPECT_TRUE(stop.has_value());
     const net::kit::TaskEnd end = co_await task.join();
-    EXPECT_EQ(end.how, net::kit::TaskEnd::How::finished);
+    EXPECT_EQ(end.how, net::kit::TaskEnd::How::Finished);
   });
   for (const auto& entry : log.entries()) {
     EXPECT_FALSE(entry.message.starts_with("receiving from the collector failed")) << entry.message;

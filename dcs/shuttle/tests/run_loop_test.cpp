@@ -39,7 +39,7 @@ struct TestPage {
     while (auto t = queue->try_receive()) texts.push_back(**t);
     return texts;
   }
-  bool queue_closed() { return queue->try_receive().error() == net::kit::ReceiveError::closed; }
+  bool queue_closed() { return queue->try_receive().error() == net::kit::ReceiveError::Closed; }
 };
 
 class RunLoopTest : public ::testing::Test {
@@ -56,8 +56,8 @@ class RunLoopTest : public ::testing::Test {
   RunLoop make_loop() {
     auto socket = run_loop::open_socket(rt.executor(), 0);
     EXPECT_TRUE(socket) << socket.error().message();
-    auto command_channel = CommandChannel::make(rt.executor(), command_channel_size);
-    auto event_queue = net::PageEventQueue::make(rt.executor(), net::page_event_queue_size);
+    auto command_channel = CommandChannel::make(rt.executor(), kCommandChannelSize);
+    auto event_queue = net::PageEventQueue::make(rt.executor(), net::kPageEventQueueSize);
     commands.emplace(std::move(command_channel.first));
     events.emplace(std::move(event_queue.first));
     return RunLoop(RunLoop::Parts{
@@ -324,7 +324,7 @@ TEST_F(RunLoopTest, TheStopPathReleasesDropsCountsAndThenQueuesNothing) {
     // Only the hello was ever queued, and the page's channels are closed.
     EXPECT_EQ(page.take(), std::vector<std::string>{hello(true)});
     EXPECT_TRUE(page.queue_closed());
-    EXPECT_EQ(page.latest->try_take().error(), net::kit::ReceiveError::closed);
+    EXPECT_EQ(page.latest->try_take().error(), net::kit::ReceiveError::Closed);
   }
 }
 

@@ -12,8 +12,8 @@
 
 namespace net::kit {
 
-enum class SendError { full, closed };
-enum class ReceiveError { empty, closed };
+enum class SendError { Full, Closed };
+enum class ReceiveError { Empty, Closed };
 
 // A value that was not queued comes back to its sender with the reason.
 template <class T>
@@ -69,10 +69,10 @@ class Channel {
 
     // Queues `value` without waiting; gives it back when the channel is full or closed.
     std::expected<void, Unsent<T>> try_send(T value) {
-      if (!state_) return std::unexpected(Unsent<T>{SendError::closed, std::move(value)});  // moved from
+      if (!state_) return std::unexpected(Unsent<T>{SendError::Closed, std::move(value)});  // moved from
       std::lock_guard lock(state_->mutex);
-      if (!state_->receiver) return std::unexpected(Unsent<T>{SendError::closed, std::move(value)});
-      if (state_->values.size() >= state_->capacity) return std::unexpected(Unsent<T>{SendError::full, std::move(value)});
+      if (!state_->receiver) return std::unexpected(Unsent<T>{SendError::Closed, std::move(value)});
+      if (state_->values.size() >= state_->capacity) return std::unexpected(Unsent<T>{SendError::Full, std::move(value)});
       state_->values.push_back(std::move(value));
       Wake::notify_from_any_thread(state_->readable);
       return {};
@@ -82,7 +82,7 @@ class Channel {
     // (and the value dropped) when the receiver is gone.
     bool replace(T value) {
       auto sent = try_send(std::move(value));
-      if (sent || sent.error().error == SendError::closed) return sent.has_value();
+      if (sent || sent.error().error == SendError::Closed) return sent.has_value();
       std::lock_guard lock(state_->mutex);
       state_->values.back() = std::move(sent.error().value);
       Wake::notify_from_any_thread(state_->readable);
@@ -110,7 +110,7 @@ class Channel {
         auto sent = try_send(std::move(value));
         if (sent) co_return std::expected<void, T>{};
         value = std::move(sent.error().value);
-        if (sent.error().error == SendError::closed) co_return std::unexpected(std::move(value));
+        if (sent.error().error == SendError::Closed) co_return std::unexpected(std::move(value));
         co_await wait_room();
       }
     }
@@ -152,11 +152,11 @@ class Channel {
       state_->room.reset();
     }
 
-    // The oldest value; `empty` when none is queued, `closed` when none will come any more.
+    // The oldest value; `Empty` when none is queued, `Closed` when none will come any more.
     std::expected<T, ReceiveError> try_receive() {
       std::lock_guard lock(state_->mutex);
-      if (!state_->receiver) return std::unexpected(ReceiveError::closed);
-      if (state_->values.empty()) return std::unexpected(state_->senders == 0 ? ReceiveError::closed : ReceiveError::empty);
+      if (!state_->receiver) return std::unexpected(ReceiveError::Closed);
+      if (state_->values.empty()) return std::unexpected(state_->senders == 0 ? ReceiveError::Closed : ReceiveError::Empty);
       T value = std::move(state_->values.front());
       state_->values.pop_front();
       if (state_->room.use_count() > 1) {  // senders wait for room: wake them all
@@ -172,7 +172,7 @@ class Channel {
       for (;;) {
         auto value = try_receive();
         if (value) co_return std::move(*value);
-        if (value.error() == ReceiveError::closed) co_return std::nullopt;
+        if (value.error() == ReceiveError::Closed) co_return std::nullopt;
         co_await readable_->wait();
       }
     }

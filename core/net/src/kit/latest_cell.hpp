@@ -27,7 +27,7 @@ class LatestCell {
 
   class Reader {
    public:
-    // The newest value not taken yet; `empty` when there is none, `closed` when none will come.
+    // The newest value not taken yet; `Empty` when there is none, `Closed` when none will come.
     std::expected<T, ReceiveError> try_take() { return receiver_.try_receive(); }
     // Ends at the next change, or at once when one came since the last wait; throws when cancelled.
     boost::asio::awaitable<void> wait() const { return receiver_.wait(); }

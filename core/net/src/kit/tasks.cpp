@@ -16,27 +16,27 @@ namespace asio = boost::asio;
 
 std::string TaskEnd::text() const {
   switch (how) {
-    case How::finished: return "finished";
-    case How::cancelled: return "the task was cancelled";
-    case How::failed: return fault.empty() ? std::string("no message") : fault;
+    case How::Finished: return "finished";
+    case How::Cancelled: return "the task was cancelled";
+    case How::Failed: return fault.empty() ? std::string("no message") : fault;
   }
   return {};
 }
 
 TaskEnd task_end(const std::exception_ptr& error, bool aborted) {
-  if (!error) return aborted ? TaskEnd{TaskEnd::How::cancelled, {}} : TaskEnd{};
+  if (!error) return aborted ? TaskEnd{TaskEnd::How::Cancelled, {}} : TaskEnd{};
   try {
     std::rethrow_exception(error);
   } catch (const asio::multiple_exceptions& e) {
     // Every branch of a race failed, as all do when the task is cancelled: the first one tells.
     return task_end(e.first_exception(), aborted);
   } catch (const boost::system::system_error& e) {
-    if (aborted && e.code() == asio::error::operation_aborted) return {TaskEnd::How::cancelled, {}};
-    return {TaskEnd::How::failed, e.what()};
+    if (aborted && e.code() == asio::error::operation_aborted) return {TaskEnd::How::Cancelled, {}};
+    return {TaskEnd::How::Failed, e.what()};
   } catch (const std::exception& e) {
-    return {TaskEnd::How::failed, e.what()};
+    return {TaskEnd::How::Failed, e.what()};
   } catch (...) {
-    return {TaskEnd::How::failed, {}};
+    return {TaskEnd::How::Failed, {}};
   }
 }
 

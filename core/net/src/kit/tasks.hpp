@@ -14,8 +14,8 @@ namespace net::kit {
 
 // How a spawned task ended.
 struct TaskEnd {
-  enum class How { finished, cancelled, failed };
-  How how = How::finished;
+  enum class How { Finished, Cancelled, Failed };
+  How how = How::Finished;
   // The fault's message for a failed task; empty when it carried none.
   std::string fault;
 
